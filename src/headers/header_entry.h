@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillfin::headers {
+
+// One article of a posting.
+struct PartRef {
+    std::string ArticleNumber;  // as received; valid within Group
+    std::string Subject;        // the article's full subject, trimmed
+    std::int32_t Bytes = 0;
+    std::string Group;
+    std::string Body;  // the whole ARTICLE reply once fetched
+    bool Retrieved = false;
+};
+
+// One posting: a single article, or the joined parts of a multipart file.
+struct HeaderEntry {
+    std::string Subject;  // the join key
+    std::vector<PartRef> Parts;
+    std::string Date;
+    std::string Group;
+    std::int32_t PartTotal = 0;
+    // 64 bits: postings of several gigabytes are common.
+    std::int64_t Size = 0;
+    bool InBatch = false;
+    bool Unshown = false;
+    bool Deleted = false;
+    bool Expired = false;
+    std::string From;
+
+    std::int32_t PartCount() const { return std::int32_t(Parts.size()); }
+    // Parts are 1-based, as the rest of the program counts them.
+    PartRef& Part(std::int32_t index) { return Parts.at(std::size_t(index - 1)); }
+    const PartRef& Part(std::int32_t index) const { return Parts.at(std::size_t(index - 1)); }
+};
+
+}  // namespace quillfin::headers

@@ -1,0 +1,232 @@
+#include "headers/header_table.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "common/run_error.h"
+#include "common/text.h"
+#include "headers/subject_key.h"
+
+namespace quillfin::headers {
+
+namespace {
+
+// The strict whole-number conversion of a byte count: the text must be a number.
+std::int32_t ConvertBytes(std::string_view text) {
+    std::string_view t = common::TrimView(text);
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+    bool digits = false;
+    bool dot = false;
+    for (; i < t.size(); ++i) {
+        if (t[i] >= '0' && t[i] <= '9')
+            digits = true;
+        else if (t[i] == '.' && !dot)
+            dot = true;
+        else
+            throw common::TypeMismatch();
+    }
+    if (!digits) throw common::TypeMismatch();
+    std::int64_t value = common::WholeValue(t);
+    if (value > std::numeric_limits<std::int32_t>::max() ||
+        value < std::numeric_limits<std::int32_t>::min())
+        throw common::Overflow();
+    return std::int32_t(value);
+}
+
+}  // namespace
+
+struct HeaderTable::PartIndex {
+    struct SubjectInfo {
+        std::int32_t first = 0;  // 1-based position of the first part with this subject
+        std::string first_group;
+        bool mixed_groups = false;
+    };
+    std::unordered_map<std::string, std::int32_t> first_article;
+    std::unordered_map<std::string, SubjectInfo> subjects;
+
+    void Add(const PartRef& part, std::int32_t position) {
+        first_article.try_emplace(part.ArticleNumber, position);
+        auto [it, inserted] = subjects.try_emplace(part.Subject);
+        if (inserted) {
+            it->second.first = position;
+            it->second.first_group = part.Group;
+        } else if (it->second.first_group != part.Group) {
+            it->second.mixed_groups = true;
+        }
+    }
+};
+
+HeaderTable::HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count)
+    : log_(log), indexed_part_count_(indexed_part_count) {}
+HeaderTable::~HeaderTable() = default;
+
+std::string HeaderTable::ReadCounterText() const { return "Read: " + std::to_string(HeadersRead); }
+
+void HeaderTable::LogError(const char* routine, int number, const std::string& description) {
+    log_.LogEvent(common::FormatRunError(routine, number, description), true);
+}
+
+void HeaderTable::add_articleheader(std::string_view from, std::string_view subject,
+                                    std::string_view articleNumber, std::string_view /*lines*/,
+                                    std::string_view bytes, std::string_view date,
+                                    std::string_view /*messageId*/) {
+    HeadersChanged = true;
+    if (HeadersRead < std::numeric_limits<std::int32_t>::max()) ++HeadersRead;
+    if (hooks_ != nullptr) hooks_->HeaderAdded();
+
+    SubjectKey parsed = ParseSubjectKey(subject);
+    for (int i = 0; i < parsed.window_errors; ++i) {
+        common::RunError e = common::InvalidArgument();
+        LogError("add_articleheader", e.number, e.what());
+    }
+    maketree(parsed.key, common::TrimView(subject), articleNumber, parsed.total, bytes,
+             CurrentGroup, from, date);
+}
+
+HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subject,
+                                      std::string_view articleNumber, std::string_view group,
+                                      std::string_view from) {
+    HeaderEntry& entry = Entry(index);
+    const bool same_poster = entry.From == from;
+    const bool has_slash = subject.find('/') != std::string_view::npos;
+
+    auto found = part_indexes_.find(index);
+    if (found == part_indexes_.end()) {
+        // Walk the parts in order; the first part that settles the question wins.
+        for (const PartRef& part : entry.Parts) {
+            if (part.ArticleNumber == articleNumber) return Join::kDrop;
+            if (part.Subject != subject) continue;
+            if (part.Group != group) return Join::kDrop;
+            if (!same_poster) return Join::kNewEntry;
+            if (has_slash) return Join::kDrop;
+        }
+        return Join::kAppend;
+    }
+
+    // The same decision as the walk, answered from the lookup tables.
+    const PartIndex& lookup = *found->second;
+    auto article = lookup.first_article.find(std::string(articleNumber));
+    const std::int32_t article_at = article == lookup.first_article.end()
+                                        ? std::numeric_limits<std::int32_t>::max()
+                                        : article->second;
+    auto same_subject = lookup.subjects.find(std::string(subject));
+    const PartIndex::SubjectInfo* info =
+        same_subject == lookup.subjects.end() ? nullptr : &same_subject->second;
+    const bool article_seen = article != lookup.first_article.end();
+    if (!same_poster) {
+        if (info != nullptr && info->first < article_at)
+            return info->first_group != group ? Join::kDrop : Join::kNewEntry;
+        return article_seen ? Join::kDrop : Join::kAppend;
+    }
+    if (article_seen) return Join::kDrop;
+    if (info == nullptr) return Join::kAppend;
+    if (has_slash || info->mixed_groups || info->first_group != group) return Join::kDrop;
+    return Join::kAppend;
+}
+
+PartRef HeaderTable::MakePart(std::string_view subject, std::string_view articleNumber,
+                              std::string_view bytes, std::string_view group) {
+    PartRef part;
+    part.ArticleNumber = std::string(articleNumber);
+    part.Subject = std::string(subject);
+    part.Group = std::string(group);
+    try {
+        part.Bytes = ConvertBytes(bytes);
+    } catch (const common::RunError& e) {
+        LogError("maketree", e.number, e.what());
+    }
+    return part;
+}
+
+void HeaderTable::maketree(std::string_view key, std::string_view subject,
+                           std::string_view articleNumber, std::string_view totalText,
+                           std::string_view bytes, std::string_view group, std::string_view from,
+                           std::string_view date) {
+    std::string trimmed_key = common::Trim(key);
+    auto newest = newest_by_key_.find(trimmed_key);
+    if (newest != newest_by_key_.end()) {
+        std::int32_t index = newest->second;
+        Join join = Decide(index, subject, articleNumber, group, from);
+        if (join == Join::kDrop) return;
+        if (join == Join::kAppend) {
+            HeaderEntry& entry = Entry(index);
+            entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
+            entry.Size += common::WholeValue(bytes);
+            NoteAppended(index);
+            MarkUnshown(index);
+            return;
+        }
+    }
+    if (HeaderCount() == std::numeric_limits<std::int32_t>::max()) {
+        LogError("maketree", common::kOverflow, "Overflow");
+        return;
+    }
+    HeaderEntry entry;
+    entry.Subject = trimmed_key;
+    entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
+    entry.From = std::string(from);
+    entry.Date = std::string(date);
+    std::int64_t total = common::WholeValue(totalText);
+    if (total > std::numeric_limits<std::int32_t>::max() ||
+        total < std::numeric_limits<std::int32_t>::min()) {
+        LogError("maketree", common::kOverflow, "Overflow");
+    } else {
+        entry.PartTotal = std::int32_t(total);
+    }
+    entry.Size = common::WholeValue(bytes);
+    entry.Group = std::string(group);
+    entries_.push_back(std::move(entry));
+    std::int32_t index = HeaderCount();
+    newest_by_key_[trimmed_key] = index;
+    MarkUnshown(index);
+}
+
+void HeaderTable::NoteAppended(std::int32_t index) {
+    HeaderEntry& entry = Entry(index);
+    auto found = part_indexes_.find(index);
+    if (found != part_indexes_.end()) {
+        found->second->Add(entry.Parts.back(), entry.PartCount());
+        return;
+    }
+    if (entry.PartCount() > indexed_part_count_) {
+        auto lookup = std::make_unique<PartIndex>();
+        for (std::int32_t i = 1; i <= entry.PartCount(); ++i) lookup->Add(entry.Part(i), i);
+        part_indexes_.emplace(index, std::move(lookup));
+    }
+}
+
+void HeaderTable::MarkUnshown(std::int32_t index) {
+    HeaderEntry& entry = Entry(index);
+    if (!entry.Unshown) unshown_.push_back(index);
+    entry.Unshown = true;
+}
+
+std::vector<std::int32_t> HeaderTable::TakeUnshown() {
+    std::vector<std::int32_t> taken;
+    taken.swap(unshown_);
+    std::sort(taken.begin(), taken.end());
+    taken.erase(std::unique(taken.begin(), taken.end()), taken.end());
+    std::erase_if(taken, [this](std::int32_t i) { return i > HeaderCount() || !Entry(i).Unshown; });
+    for (std::int32_t i : taken) Entry(i).Unshown = false;
+    return taken;
+}
+
+void HeaderTable::Replace(std::vector<HeaderEntry> entries) {
+    entries_ = std::move(entries);
+    newest_by_key_.clear();
+    part_indexes_.clear();
+    unshown_.clear();
+    for (std::int32_t i = 1; i <= HeaderCount(); ++i) {
+        newest_by_key_[Entry(i).Subject] = i;
+        if (Entry(i).PartCount() > indexed_part_count_) {
+            auto lookup = std::make_unique<PartIndex>();
+            for (std::int32_t p = 1; p <= Entry(i).PartCount(); ++p)
+                lookup->Add(Entry(i).Part(p), p);
+            part_indexes_.emplace(i, std::move(lookup));
+        }
+        if (Entry(i).Unshown) unshown_.push_back(i);
+    }
+}
+
+}  // namespace quillfin::headers

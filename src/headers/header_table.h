@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "headers/header_entry.h"
+#include "headers/scan_hooks.h"
+#include "storage/activity_log.h"
+
+namespace quillfin::headers {
+
+// The program's postings, indexed 1..HeaderCount in order of creation. Entries are never
+// removed while the program runs; deletion only sets flags.
+class HeaderTable {
+public:
+    // Entries with more parts than indexed_part_count get lookup tables for joining; below it
+    // a walk over the parts is cheaper than the tables' memory.
+    explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 48);
+    ~HeaderTable();
+    HeaderTable(const HeaderTable&) = delete;
+    HeaderTable& operator=(const HeaderTable&) = delete;
+
+    std::int32_t HeaderCount() const { return std::int32_t(entries_.size()); }
+    HeaderEntry& Entry(std::int32_t index) { return entries_.at(std::size_t(index - 1)); }
+    const HeaderEntry& Entry(std::int32_t index) const {
+        return entries_.at(std::size_t(index - 1));
+    }
+    const std::vector<HeaderEntry>& Entries() const { return entries_; }
+
+    bool HeadersChanged = false;
+    // Overview records added since start-up plus parts loaded from the header file.
+    std::int32_t HeadersRead = 0;
+    // The newsgroup whose overview data is being parsed.
+    std::string CurrentGroup;
+
+    // "Read: " and HeadersRead, the main window's counter.
+    std::string ReadCounterText() const;
+
+    void SetScanHooks(ScanHooks* hooks) { hooks_ = hooks; }
+    ScanHooks* Hooks() const { return hooks_; }
+    storage::ActivityLog& Log() const { return log_; }
+
+    // One overview record, already split and normalised. The group is CurrentGroup.
+    void add_articleheader(std::string_view from, std::string_view subject,
+                           std::string_view articleNumber, std::string_view lines,
+                           std::string_view bytes, std::string_view date,
+                           std::string_view messageId);
+    // The join step: a further part of the newest entry with this key, a duplicate, or a
+    // new entry.
+    void maketree(std::string_view key, std::string_view subject, std::string_view articleNumber,
+                  std::string_view totalText, std::string_view bytes, std::string_view group,
+                  std::string_view from, std::string_view date);
+
+    // Replaces the whole table (the header file's load); rebuilds the indexes.
+    void Replace(std::vector<HeaderEntry> entries);
+
+    // Indices (ascending) of entries whose Unshown was set, gathered as they gained parts, so a
+    // list update need not walk the whole table. Clears their Unshown.
+    std::vector<std::int32_t> TakeUnshown();
+
+private:
+    struct PartIndex;
+    enum class Join { kAppend, kDrop, kNewEntry };
+
+    Join Decide(std::int32_t index, std::string_view subject, std::string_view articleNumber,
+                std::string_view group, std::string_view from);
+    PartRef MakePart(std::string_view subject, std::string_view articleNumber,
+                     std::string_view bytes, std::string_view group);
+    void NoteAppended(std::int32_t index);
+    void MarkUnshown(std::int32_t index);
+    void LogError(const char* routine, int number, const std::string& description);
+
+    storage::ActivityLog& log_;
+    ScanHooks* hooks_ = nullptr;
+    std::int32_t indexed_part_count_;
+    std::vector<HeaderEntry> entries_;
+    // Join key -> newest entry with that key.
+    std::unordered_map<std::string, std::int32_t> newest_by_key_;
+    // Lookup tables for entries with many parts, so joining stays linear in the parts.
+    std::unordered_map<std::int32_t, std::unique_ptr<PartIndex>> part_indexes_;
+    std::vector<std::int32_t> unshown_;
+};
+
+}  // namespace quillfin::headers

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "common/event_pump.h"
+#include "headers/header_table.h"
+#include "headers/scan_hooks.h"
+
+namespace quillfin::headers {
+
+// The poster's name from a From header. Throws common::RunError (invalid argument) when the
+// first "<" stands too close to the start for the cut.
+std::string ParsePoster(std::string_view text);
+
+// "mm-dd-yyyy" from a Date header; the text unchanged when no date is recognised.
+std::string ParseOverviewDate(std::string_view text);
+
+// Splits an XOVER burst into overview records and hands each to the header table.
+class OverviewParser {
+public:
+    OverviewParser(HeaderTable& table, common::EventPump& pump);
+
+    void SetListUpdater(HeaderListUpdater* updater) { updater_ = updater; }
+
+    // Parses one whole burst: status line, overview lines, "." line. Takes the text by value:
+    // the events it lets run may change the scan engine's buffer meanwhile.
+    void parse_xoverdata(std::string XoverBuffer);
+    // One overview line.
+    void xover_proccess(std::string_view line);
+
+    // Overview lines handed to xover_proccess since construction.
+    std::int64_t LinesParsed() const { return lines_parsed_; }
+
+private:
+    void LogError(const char* routine, int number, const std::string& description);
+
+    HeaderTable& table_;
+    common::EventPump& pump_;
+    HeaderListUpdater* updater_ = nullptr;
+    std::int64_t lines_parsed_ = 0;
+};
+
+}  // namespace quillfin::headers

@@ -1,0 +1,57 @@
+#include "storage/activity_log.h"
+
+#include <cstdio>
+
+#include "common/text.h"
+#include "storage/program_files.h"
+
+namespace quillfin::storage {
+
+ActivityLog::ActivityLog(const Settings& settings, const common::Clock& clock,
+                         std::string program_dir)
+    : settings_(settings), clock_(clock), program_dir_(std::move(program_dir)) {}
+
+void ActivityLog::LogEvent(std::string_view text, bool keep) {
+    std::string line;
+    std::size_t cr = text.find('\r');
+    if (cr != std::string_view::npos)
+        line = common::Trim(text.substr(0, cr));
+    else
+        line = std::string(text);
+    status_line_ = line;
+    ++revision_;
+    if (settings_.chkEnableLogging == 0) return;
+    common::TimePoint now = clock_.Now();
+    if (keep) {
+        lines_.push_front(common::FormatClockTime(now) + "  " + line);
+        selected_ = 0;
+    }
+    if (lines_.size() > kMaxLines) lines_.pop_back();
+    if (keep && settings_.chkLogFile != 0) {
+        AppendToFile(common::FormatShortDate(now) + " " + common::FormatClockTime(now) + "  " +
+                     line);
+    }
+}
+
+void ActivityLog::AppendToFile(const std::string& text) {
+    // Opened and closed per line, so an abrupt stop never leaves a half-written line behind
+    // an open handle. A lone LF from the server must not split the line in the file.
+    std::FILE* file = std::fopen(OpsLogPath().c_str(), "ab");
+    if (file == nullptr) {
+        ++file_failures_;
+        return;
+    }
+    std::string record = common::OneLine(text) + "\r\n";
+    if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) ++file_failures_;
+    if (std::fclose(file) != 0) ++file_failures_;
+}
+
+void ActivityLog::Clear() {
+    lines_.clear();
+    selected_ = -1;
+    ++revision_;
+}
+
+std::string ActivityLog::OpsLogPath() const { return ProgramFile(program_dir_, "OPSLOG.TXT"); }
+
+}  // namespace quillfin::storage

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/prompts.h"
+
+namespace quillfin::testing {
+
+// Records every message box and answers questions from a script (No when it runs dry).
+class ScriptedPrompts : public common::Prompts {
+public:
+    struct Shown {
+        std::string text;
+        std::string title;
+        bool question = false;
+    };
+    void Message(const std::string& text, const std::string& title) override {
+        shown.push_back({text, title, false});
+    }
+    bool AskYesNo(const std::string& text, const std::string& title) override {
+        shown.push_back({text, title, true});
+        if (answers.empty()) return false;
+        bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::vector<Shown> shown;
+    std::deque<bool> answers;
+};
+
+}  // namespace quillfin::testing
