@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -95,32 +96,41 @@ std::vector<Article> Interleave(const std::vector<Posting>& postings) {
     return out;
 }
 
-std::vector<std::string> MakeBursts() {
-    int total = 0;
-    std::vector<Posting> postings = MakePostings(total);
-    std::vector<Article> order = Interleave(postings);
-    std::vector<std::string> bursts;
-    std::string burst;
-    long number = 1'000'000;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        if (i % kBurstLines == 0) {
-            if (!burst.empty()) bursts.push_back(burst + ".\r\n");
-            burst = "224 Overview information follows\r\n";
-        }
-        const Posting& p = postings[order[i].posting];
-        ++number;
-        char line[1024];
-        std::snprintf(line, sizeof line,
-                      "%ld\t%s\t%s\tSun, %d Dec 2026 11:%02d:13 -0000 (UTC)\t<%ld.%d@news.example>"
-                      "\t\t%d\t%d\tXref: news.example.net alt.binaries.test:%ld\r\n",
-                      number, Subject(p, order[i].posting, order[i].part).c_str(),
-                      p.poster.c_str(), 1 + int(i % 28), int(i % 60), number, order[i].part,
-                      p.parts == 1 ? 2400 : 398'000, p.parts == 1 ? 40 : 3060, number);
-        burst += line;
+// Produces the stream one burst at a time, so the input never sits in memory whole.
+class BurstSource {
+public:
+    BurstSource() {
+        int total = 0;
+        postings_ = MakePostings(total);
+        order_ = Interleave(postings_);
     }
-    bursts.push_back(burst + ".\r\n");
-    return bursts;
-}
+    bool Next(std::string& burst) {
+        if (next_ >= order_.size()) return false;
+        burst = "224 Overview information follows\r\n";
+        std::size_t end = std::min(order_.size(), next_ + kBurstLines);
+        for (; next_ < end; ++next_) {
+            const Article& a = order_[next_];
+            const Posting& p = postings_[a.posting];
+            ++number_;
+            char line[1024];
+            std::snprintf(line, sizeof line,
+                          "%ld\t%s\t%s\tSun, %d Dec 2026 11:%02d:13 -0000 (UTC)\t<%ld.%d@news.example>"
+                          "\t\t%d\t%d\tXref: news.example.net alt.binaries.test:%ld\r\n",
+                          number_, Subject(p, a.posting, a.part).c_str(), p.poster.c_str(),
+                          1 + int(next_ % 28), int(next_ % 60), number_, a.part,
+                          p.parts == 1 ? 2400 : 398'000, p.parts == 1 ? 40 : 3060, number_);
+            burst += line;
+        }
+        burst += ".\r\n";
+        return true;
+    }
+
+private:
+    std::vector<Posting> postings_;
+    std::vector<Article> order_;
+    std::size_t next_ = 0;
+    long number_ = 1'000'000;
+};
 
 long PeakResidentKb() {
     rusage usage{};
@@ -129,8 +139,8 @@ long PeakResidentKb() {
 }
 
 void BM_OverviewIngest(benchmark::State& state) {
-    std::vector<std::string> bursts = MakeBursts();
     for (auto _ : state) {
+        BurstSource source;
         storage::Settings settings;
         common::SystemClock clock;
         storage::ActivityLog log(settings, clock, "/nonexistent");
@@ -138,10 +148,14 @@ void BM_OverviewIngest(benchmark::State& state) {
         table.CurrentGroup = "alt.binaries.test";
         common::NoEventPump pump;
         headers::OverviewParser parser(table, pump);
-        auto start = std::chrono::steady_clock::now();
-        for (const std::string& burst : bursts) parser.parse_xoverdata(burst);
-        double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::string burst;
+        double seconds = 0;
+        while (source.Next(burst)) {
+            auto start = std::chrono::steady_clock::now();
+            parser.parse_xoverdata(std::move(burst));
+            seconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
         state.counters["lines_per_second"] = double(parser.LinesParsed()) / seconds;
         state.counters["postings"] = table.HeaderCount();
         state.counters["peak_rss_mb"] = double(PeakResidentKb()) / 1024.0;

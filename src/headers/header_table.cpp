@@ -34,6 +34,15 @@ std::int32_t ConvertBytes(std::string_view text) {
     return std::int32_t(value);
 }
 
+// Subjects of one posting's parts usually differ only near their end ("(07/50)"), so compare
+// from the back.
+bool SameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = a.size(); i > 0; --i)
+        if (a[i - 1] != b[i - 1]) return false;
+    return true;
+}
+
 }  // namespace
 
 struct HeaderTable::PartIndex {
@@ -96,7 +105,7 @@ HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subje
         // Walk the parts in order; the first part that settles the question wins.
         for (const PartRef& part : entry.Parts) {
             if (part.ArticleNumber == articleNumber) return Join::kDrop;
-            if (part.Subject != subject) continue;
+            if (!SameText(part.Subject, subject)) continue;
             if (part.Group != group) return Join::kDrop;
             if (!same_poster) return Join::kNewEntry;
             if (has_slash) return Join::kDrop;

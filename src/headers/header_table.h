@@ -19,7 +19,7 @@ class HeaderTable {
 public:
     // Entries with more parts than indexed_part_count get lookup tables for joining; below it
     // a walk over the parts is cheaper than the tables' memory.
-    explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 48);
+    explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 256);
     ~HeaderTable();
     HeaderTable(const HeaderTable&) = delete;
     HeaderTable& operator=(const HeaderTable&) = delete;

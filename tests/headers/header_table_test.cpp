@@ -1,0 +1,184 @@
+#include "headers/header_table.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "header_fixture.h"
+
+namespace quillfin::headers {
+namespace {
+
+class HeaderTableTest : public HeaderFixture {};
+
+TEST_F(HeaderTableTest, JoinsThePartsOfOnePosting) {
+    Add("a.jpg (1/2)", "101", "1500");
+    Add("a.jpg (2/2)", "102", "2600");
+    ASSERT_EQ(table.HeaderCount(), 1);
+    const HeaderEntry& e = table.Entry(1);
+    EXPECT_EQ(e.Subject, "a.jpg [xx/0000002]");
+    EXPECT_EQ(e.PartCount(), 2);
+    EXPECT_EQ(e.PartTotal, 2);
+    EXPECT_EQ(e.Size, 4100);
+    EXPECT_EQ(e.Part(2).ArticleNumber, "102");
+    EXPECT_EQ(e.Part(2).Subject, "a.jpg (2/2)");
+    EXPECT_EQ(e.Part(2).Group, "alt.test");
+    EXPECT_EQ(e.Group, "alt.test");
+    EXPECT_EQ(e.Date, "12-06-2026");
+    EXPECT_TRUE(e.Unshown);
+    EXPECT_FALSE(e.InBatch || e.Deleted || e.Expired);
+}
+
+TEST_F(HeaderTableTest, DropsDuplicatesAndReposts) {
+    Add("a.jpg (1/2)", "101");
+    // The same article number again, from any group, changes nothing.
+    table.CurrentGroup = "alt.other";
+    Add("a.jpg (2/2)", "101");
+    table.CurrentGroup = "alt.test";
+    // Same subject with "/" from the same poster in the same group: a repost.
+    Add("a.jpg (1/2)", "150");
+    // Same subject from another group: dropped.
+    table.CurrentGroup = "alt.other";
+    Add("a.jpg (1/2)", "151");
+    ASSERT_EQ(table.HeaderCount(), 1);
+    EXPECT_EQ(table.Entry(1).PartCount(), 1);
+    // Every record still counts as read and changes the table.
+    EXPECT_EQ(table.HeadersRead, 4);
+    EXPECT_EQ(hooks.headers_added, 4);
+    EXPECT_TRUE(table.HeadersChanged);
+}
+
+TEST_F(HeaderTableTest, SinglePostingPostedTwiceBecomesTwoParts) {
+    Add("holiday report", "1", "20000");
+    Add("holiday report", "2", "20000");
+    ASSERT_EQ(table.HeaderCount(), 1);
+    EXPECT_EQ(table.Entry(1).PartCount(), 2);
+    EXPECT_EQ(table.Entry(1).PartTotal, 0);
+    EXPECT_EQ(table.Entry(1).Size, 40000);
+}
+
+TEST_F(HeaderTableTest, AnotherPosterOpensANewerEntryThatTakesLaterParts) {
+    Add("b.rar (1/3)", "1", "10", "alice");
+    Add("b.rar (1/3)", "2", "10", "bob");
+    ASSERT_EQ(table.HeaderCount(), 2);
+    EXPECT_EQ(table.Entry(2).Subject, table.Entry(1).Subject);
+    EXPECT_EQ(table.Entry(2).From, "bob");
+    // Alice's second part has another subject, so it goes to the newest entry (bob's).
+    Add("b.rar (2/3)", "3", "10", "alice");
+    EXPECT_EQ(table.Entry(1).PartCount(), 1);
+    EXPECT_EQ(table.Entry(2).PartCount(), 2);
+    EXPECT_EQ(table.Entry(2).From, "bob");  // kept from the first article
+}
+
+TEST_F(HeaderTableTest, SubjectsWithoutSlashAreTheirOwnKeys) {
+    Add("Pictures (1999)", "1");
+    Add("Pictures (1998)", "2");
+    Add("ab", "3");
+    Add("", "4");
+    ASSERT_EQ(table.HeaderCount(), 4);
+    EXPECT_EQ(table.Entry(1).Subject, "Pictures (1999)");
+    EXPECT_EQ(table.Entry(3).Subject, "ab");
+    EXPECT_EQ(table.Entry(4).Subject, "");
+    for (int i = 1; i <= 4; ++i) EXPECT_EQ(table.Entry(i).PartTotal, 0);
+}
+
+TEST_F(HeaderTableTest, DeletedEntryStaysDeletedWhenItGainsAPart) {
+    Add("c.zip (1/2)", "1");
+    table.Entry(1).Deleted = true;
+    Add("c.zip (2/2)", "2");
+    EXPECT_TRUE(table.Entry(1).Deleted);
+    EXPECT_EQ(table.Entry(1).PartCount(), 2);
+}
+
+TEST_F(HeaderTableTest, BadByteCountsGiveZeroAndLogTheConversion) {
+    Add("d.zip (1/3)", "1", "abc");
+    Add("d.zip (2/3)", "2", "");
+    Add("d.zip (3/3)", "3", "12abc");
+    const HeaderEntry& e = table.Entry(1);
+    EXPECT_EQ(e.Part(1).Bytes, 0);
+    EXPECT_EQ(e.Part(2).Bytes, 0);
+    EXPECT_EQ(e.Part(3).Bytes, 0);
+    EXPECT_EQ(e.Size, 12);  // the size takes the leading number
+    std::vector<std::string> expected(3, "maketree: 13  Type mismatch");
+    EXPECT_EQ(Logged(), expected);
+}
+
+TEST_F(HeaderTableTest, SizeHoldsPostingsBeyondTwoGigabytes) {
+    for (int i = 1; i <= 3; ++i)
+        Add("dvd.iso (" + std::to_string(i) + "/3)", std::to_string(i), "1500000000");
+    EXPECT_EQ(table.Entry(1).Size, 4'500'000'000LL);
+    Add("huge.bin", "9", "3000000000");
+    EXPECT_EQ(table.Entry(2).Size, 3'000'000'000LL);
+    EXPECT_EQ(table.Entry(2).Part(1).Bytes, 0);  // too big for a part's own count
+    EXPECT_EQ(Logged().back(), "maketree: 6  Overflow");
+}
+
+TEST_F(HeaderTableTest, MarkerTooCloseToTheStartIsLoggedAndTheRecordStillAdded) {
+    Add("(1/2) x", "1");
+    EXPECT_EQ(Logged(), std::vector<std::string>{"add_articleheader: 5  Invalid procedure call or argument"});
+    ASSERT_EQ(table.HeaderCount(), 1);
+    EXPECT_EQ(table.Entry(1).Subject, "(1/2) x");
+}
+
+TEST_F(HeaderTableTest, TakeUnshownReturnsEachChangedEntryOnceInOrder) {
+    Add("e (1/2)", "1");
+    Add("f (1/2)", "2");
+    Add("e (2/2)", "3");
+    EXPECT_EQ(table.TakeUnshown(), (std::vector<std::int32_t>{1, 2}));
+    EXPECT_FALSE(table.Entry(1).Unshown);
+    EXPECT_TRUE(table.TakeUnshown().empty());
+    Add("f (2/2)", "4");
+    EXPECT_EQ(table.TakeUnshown(), (std::vector<std::int32_t>{2}));
+    EXPECT_EQ(table.ReadCounterText(), "Read: 4");
+}
+
+TEST_F(HeaderTableTest, ReplaceRebuildsTheJoinIndex) {
+    HeaderEntry loaded;
+    loaded.Subject = "g.rar [xx/0000003]";
+    loaded.From = "poster";
+    loaded.Group = "alt.test";
+    loaded.Parts.push_back({"10", "g.rar (1/3)", 100, "alt.test", "", false});
+    table.Replace({loaded});
+    Add("g.rar (2/3)", "11", "100");
+    ASSERT_EQ(table.HeaderCount(), 1);
+    EXPECT_EQ(table.Entry(1).PartCount(), 2);
+}
+
+// The lookup tables for big postings must decide exactly as the walk over the parts does.
+TEST(HeaderTableJoin, IndexedJoinAgreesWithThePartWalk) {
+    storage::Settings settings;
+    common::ManualClock clock;
+    storage::ActivityLog log(settings, clock, "/nonexistent-dir");
+    HeaderTable walked(log, 1 << 30);
+    HeaderTable indexed(log, 0);
+    std::mt19937 random(7);
+    const char* groups[] = {"g1", "g2"};
+    const char* posters[] = {"ann", "ben"};
+    for (int i = 0; i < 20000; ++i) {
+        int file = int(random() % 4);
+        int part = int(random() % 6) + 1;
+        bool slash = random() % 4 != 0;
+        std::string subject = "file" + std::to_string(file) +
+                              (slash ? " (" + std::to_string(part) + "/6)" : " part");
+        std::string number = std::to_string(random() % 3000);
+        const char* group = groups[random() % 2];
+        const char* poster = posters[random() % 8 == 0 ? 1 : 0];
+        for (HeaderTable* t : {&walked, &indexed}) {
+            t->CurrentGroup = group;
+            t->add_articleheader(poster, subject, number, "", "10", "d", "");
+        }
+    }
+    ASSERT_EQ(walked.HeaderCount(), indexed.HeaderCount());
+    for (int i = 1; i <= walked.HeaderCount(); ++i) {
+        const HeaderEntry& a = walked.Entry(i);
+        const HeaderEntry& b = indexed.Entry(i);
+        ASSERT_EQ(a.Subject, b.Subject);
+        ASSERT_EQ(a.PartCount(), b.PartCount()) << i;
+        for (int p = 1; p <= a.PartCount(); ++p)
+            ASSERT_EQ(a.Part(p).ArticleNumber, b.Part(p).ArticleNumber);
+    }
+    EXPECT_GT(walked.HeaderCount(), 4);  // the posters' clashes opened extra entries
+}
+
+}  // namespace
+}  // namespace quillfin::headers
