@@ -23,7 +23,7 @@ struct GroupEntry {
 // The main window's newsgroup filter list, which RefreshGroupFilter extends. The header views
 // own that list; this interface keeps the group list from depending on them.
 class GroupFilterList {
-public:
+  public:
     virtual ~GroupFilterList() = default;
     virtual bool HasFilterItem(const std::string& text) const = 0;
     virtual void AppendFilterItem(const std::string& text) = 0;
@@ -31,7 +31,7 @@ public:
 
 // The user's newsgroups in scan order, kept in favs.txt. Positions are 1-based; 0 means none.
 class GroupList {
-public:
+  public:
     GroupList(std::string program_dir, common::Prompts& prompts);
 
     void SetFilterList(GroupFilterList* filter) { filter_ = filter; }
@@ -43,7 +43,7 @@ public:
     // The first entry whose name equals name exactly; nullptr when none.
     GroupEntry* Find(const std::string& name);
 
-    int Selected() const { return selected_; }
+    int Selected() const { return HasSelection() ? selected_ : 0; }
     void Select(int position);  // 0 clears the selection
 
     bool AutoSort() const { return auto_sort_; }
@@ -68,7 +68,10 @@ public:
     std::uint64_t Revision() const { return revision_; }
     void Touch() { ++revision_; }
 
-private:
+  private:
+    // Entries() lets the scan engine change the list, so the position is checked on use.
+    bool HasSelection() const { return selected_ >= 1 && selected_ <= Count(); }
+
     std::string program_dir_;
     common::Prompts& prompts_;
     GroupFilterList* filter_ = nullptr;
