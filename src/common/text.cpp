@@ -104,6 +104,26 @@ std::string FormatNumber(double value, std::string_view pattern) {
     return out;
 }
 
+bool IsDecimalNumber(std::string_view text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
+    bool digits = false;
+    while (i < text.size() && IsDigit(text[i])) digits = true, ++i;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) digits = true, ++i;
+    }
+    return digits && i == text.size();
+}
+
+std::optional<bool> ParseBoolean(std::string_view text) {
+    std::string lower = ToLower(text);
+    if (lower == "true") return true;
+    if (lower == "false") return false;
+    if (!IsDecimalNumber(text)) return std::nullopt;
+    return NumericValue(text) != 0;
+}
+
 bool Contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,12 @@ std::string Decimal(std::int64_t value);
 // "00000", "0.0", "000.0", "#,##0.0". Halves round away from zero; a negative number gets a
 // leading "-".
 std::string FormatNumber(double value, std::string_view pattern);
+
+// The whole text is a decimal number: an optional sign, digits, an optional fraction.
+bool IsDecimalNumber(std::string_view text);
+
+// "True"/"False" in any letter case, or a number (non-zero is true); nullopt for other text.
+std::optional<bool> ParseBoolean(std::string_view text);
 
 bool Contains(std::string_view text, std::string_view part);
 bool EndsWith(std::string_view text, std::string_view end);

@@ -14,19 +14,7 @@ namespace {
 // The strict whole-number conversion of a byte count: the text must be a number.
 std::int32_t ConvertBytes(std::string_view text) {
     std::string_view t = common::TrimView(text);
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
-    bool digits = false;
-    bool dot = false;
-    for (; i < t.size(); ++i) {
-        if (t[i] >= '0' && t[i] <= '9')
-            digits = true;
-        else if (t[i] == '.' && !dot)
-            dot = true;
-        else
-            throw common::TypeMismatch();
-    }
-    if (!digits) throw common::TypeMismatch();
+    if (!common::IsDecimalNumber(t)) throw common::TypeMismatch();
     std::int64_t value = common::WholeValue(t);
     if (value > std::numeric_limits<std::int32_t>::max() ||
         value < std::numeric_limits<std::int32_t>::min())

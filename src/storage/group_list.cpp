@@ -12,24 +12,8 @@ namespace {
 
 constexpr const char* kNoGroupSelected = "Error, no group selected.";
 
-bool IsNumber(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    bool digits = false;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) digits = true;
-    if (i < text.size() && text[i] == '.') {
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) digits = true;
-    }
-    return digits && i == text.size();
-}
-
 // "True"/"False" in any case or a number, non-zero meaning true; other text leaves it enabled.
-bool DisabledFlag(std::string_view text) {
-    std::string lower = common::ToLower(text);
-    if (lower == "true") return true;
-    if (lower == "false") return false;
-    return IsNumber(text) && common::NumericValue(text) != 0;
-}
+bool DisabledFlag(std::string_view text) { return common::ParseBoolean(text).value_or(false); }
 
 GroupEntry ParseLine(std::string_view line) {
     GroupEntry entry;

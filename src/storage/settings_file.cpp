@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/text.h"
@@ -34,28 +35,6 @@ bool ParseWhole(std::string_view text, int* out) {
     if (negative) value = -value;
     if (value > INT_MAX || value < INT_MIN) return false;
     *out = int(value);
-    return true;
-}
-
-// Any decimal number: sign, digits, an optional fraction.
-bool IsNumber(std::string_view text) {
-    std::size_t i = 0;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) ++i;
-    bool digits = false;
-    while (i < text.size() && IsDigit(text[i])) digits = true, ++i;
-    if (i < text.size() && text[i] == '.') {
-        ++i;
-        while (i < text.size() && IsDigit(text[i])) digits = true, ++i;
-    }
-    return digits && i == text.size();
-}
-
-// "True"/"False" in any case, or a number (non-zero is true); anything else is no Boolean.
-bool ParseBoolean(std::string_view text, bool* out) {
-    if (common::ToLower(text) == "true") return *out = true, true;
-    if (common::ToLower(text) == "false") return *out = false, true;
-    if (!IsNumber(text)) return false;
-    *out = common::NumericValue(text) != 0;
     return true;
 }
 
@@ -150,8 +129,11 @@ void SettingsFile::ReadOptions(Settings& settings) const {
     }
     for (const BoolKey& key : kToggleKeys) {
         std::string value = common::Trim(file.Get(kOptions, key.name));
-        bool flag = true;
-        if (value.empty() || ParseBoolean(value, &flag)) settings.*key.field = flag;
+        if (value.empty()) {
+            settings.*key.field = true;
+        } else if (std::optional<bool> flag = common::ParseBoolean(value)) {
+            settings.*key.field = *flag;
+        }
     }
 }
 
