@@ -83,3 +83,23 @@ TEST(TextHelpers, CaseAndLineHelpersLeaveOtherBytesAlone) {
 
 }  // namespace
 }  // namespace quillfin::common
+
+namespace quillfin::common {
+namespace {
+
+TEST(ParseBoolean, AcceptsWordsAndNumbersOnly) {
+    EXPECT_EQ(ParseBoolean("True"), true);
+    EXPECT_EQ(ParseBoolean("fALSE"), false);
+    EXPECT_EQ(ParseBoolean("-1"), true);
+    EXPECT_EQ(ParseBoolean("0"), false);
+    EXPECT_EQ(ParseBoolean("0.0"), false);
+    EXPECT_EQ(ParseBoolean("yes"), std::nullopt);
+    EXPECT_EQ(ParseBoolean("1x"), std::nullopt);
+    EXPECT_EQ(ParseBoolean(""), std::nullopt);
+    EXPECT_TRUE(IsDecimalNumber("+12.5"));
+    EXPECT_FALSE(IsDecimalNumber("."));
+    EXPECT_FALSE(IsDecimalNumber(" 12"));
+}
+
+}  // namespace
+}  // namespace quillfin::common
