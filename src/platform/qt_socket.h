@@ -1,0 +1,39 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "nntp/socket.h"
+
+namespace quillfin::platform {
+
+// nntp::Socket over QTcpSocket. Events come from the Qt event loop of the thread that created
+// it. Like the socket control the logic was shaped after, an error or the peer's close is a
+// state of its own (9 or 8) that lasts until the owner calls Close() or Connect().
+class QtSocket : public nntp::Socket {
+public:
+    QtSocket();
+    ~QtSocket() override;
+    QtSocket(const QtSocket&) = delete;
+    QtSocket& operator=(const QtSocket&) = delete;
+
+    void SetRemoteHost(const std::string& host) override;
+    void SetRemotePort(int port) override;
+    void SetLocalPort(int port) override;
+    // Does nothing unless the state is 0.
+    void Connect() override;
+    // Only while connected; otherwise the bytes are dropped.
+    void Send(const std::string& data) override;
+    void Close() override;
+    int GetState() const override;
+
+    const std::string& RemoteHost() const;
+    int RemotePort() const;
+    int LocalPort() const;
+
+private:
+    class Bridge;
+    std::unique_ptr<Bridge> bridge_;
+};
+
+}  // namespace quillfin::platform

@@ -1,0 +1,240 @@
+#include "testserver/nntp_test_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace quillfin::testserver {
+namespace {
+
+constexpr std::size_t kMaxCommandLine = 1 << 20;
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(text[i])) !=
+            std::toupper(static_cast<unsigned char>(prefix[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+NntpTestServer::NntpTestServer(ServerOptions options)
+    : options_(std::move(options)), spool_(options_.hostName) {}
+
+NntpTestServer::~NntpTestServer() { Stop(); }
+
+bool NntpTestServer::Start(int port) {
+    if (accept_thread_.joinable()) return true;
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listen_fd_ < 0 || ::pipe2(wake_pipe_, O_CLOEXEC) != 0) {
+        error_ = std::string("socket: ") + std::strerror(errno);
+        Stop();
+        return false;
+    }
+    int yes = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listen_fd_, 16) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        error_ = "port " + std::to_string(port) + ": " + std::strerror(errno);
+        Stop();
+        return false;
+    }
+    port_ = ntohs(address.sin_port);
+    stopping_ = false;
+    accept_thread_ = std::thread([this] { AcceptLoop(); });
+    return true;
+}
+
+void NntpTestServer::Stop() {
+    stopping_ = true;
+    // The pipe is never read, so it stays readable and wakes every poll until the end.
+    if (wake_pipe_[1] >= 0) (void)!::write(wake_pipe_[1], "x", 1);
+    if (accept_thread_.joinable()) accept_thread_.join();
+    std::vector<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> lock(threads_mutex_);
+        threads.swap(session_threads_);
+    }
+    for (std::thread& t : threads) t.join();
+    for (int* fd : {&listen_fd_, &wake_pipe_[0], &wake_pipe_[1]}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void NntpTestServer::WithSpool(const std::function<void(NewsSpool&)>& f) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    f(spool_);
+}
+
+void NntpTestServer::AddRule(ReplyRule rule) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.push_back(std::move(rule));
+}
+
+void NntpTestServer::ClearRules() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rules_.clear();
+}
+
+void NntpTestServer::SetOptions(const ServerOptions& options) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    options_ = options;
+}
+
+std::vector<std::string> NntpTestServer::Commands() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commands_;
+}
+
+void NntpTestServer::AcceptLoop() {
+    while (!stopping_) {
+        pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents != 0) return;
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) continue;
+        int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        ++connections_;
+        ++open_connections_;
+        std::lock_guard<std::mutex> lock(threads_mutex_);
+        session_threads_.emplace_back([this, fd] { Serve(fd); });
+    }
+}
+
+void NntpTestServer::Serve(int fd) {
+    Session session;
+    Reply greeting;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        greeting.text = options_.greeting;
+    }
+    bool open = SendShaped(fd, ReplyRule::kGreeting, greeting);
+    std::string pending;
+    char buffer[65536];
+    while (open && !stopping_) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[1].revents != 0) break;
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
+        pending.append(buffer, std::size_t(n));
+        std::size_t end;
+        while (open && (end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            Reply reply;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                commands_.push_back(line);
+                reply = Answer(session, line);
+            }
+            open = SendShaped(fd, line, std::move(reply));
+        }
+        if (pending.size() > kMaxCommandLine) break;
+    }
+    ::close(fd);
+    --open_connections_;
+}
+
+bool NntpTestServer::TakeRule(const std::string& command, ReplyRule* rule) {
+    const bool greeting = command == ReplyRule::kGreeting;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (ReplyRule& candidate : rules_) {
+        if (candidate.uses == 0) continue;
+        const bool is_greeting_rule = candidate.command == ReplyRule::kGreeting;
+        if (greeting != is_greeting_rule) continue;
+        if (!greeting && !StartsWithNoCase(command, candidate.command)) continue;
+        if (candidate.uses > 0) --candidate.uses;
+        *rule = candidate;
+        return true;
+    }
+    return false;
+}
+
+bool NntpTestServer::SendShaped(int fd, const std::string& command, Reply reply) {
+    ReplyRule rule;
+    if (!TakeRule(command, &rule)) {
+        return SendAll(fd, reply.text.data(), reply.text.size()) && !reply.close_after;
+    }
+    if (rule.silent) return true;
+    std::string data = rule.before + (rule.reply ? *rule.reply : reply.text) + rule.after;
+    if (rule.dropAfterBytes) {
+        data.resize(std::min(data.size(), *rule.dropAfterBytes));
+        SendPieces(fd, data, rule);
+        return false;
+    }
+    return SendPieces(fd, data, rule) && !reply.close_after;
+}
+
+bool NntpTestServer::SendPieces(int fd, const std::string& data, const ReplyRule& rule) {
+    std::vector<std::size_t> cuts;
+    if (!rule.splitAt.empty()) {
+        cuts = rule.splitAt;
+        std::sort(cuts.begin(), cuts.end());
+    } else if (rule.chunkSize > 0) {
+        for (std::size_t at = rule.chunkSize; at < data.size(); at += rule.chunkSize) {
+            cuts.push_back(at);
+        }
+    }
+    std::size_t from = 0;
+    for (std::size_t cut : cuts) {
+        if (cut <= from || cut >= data.size()) continue;
+        if (!SendAll(fd, data.data() + from, cut - from) || !PauseMs(rule.pauseMs)) return false;
+        from = cut;
+    }
+    return SendAll(fd, data.data() + from, data.size() - from);
+}
+
+bool NntpTestServer::SendAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n;
+            size -= std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        // A client that does not read must not keep Stop() waiting.
+        pollfd fds[2] = {{fd, POLLOUT, 0}, {wake_pipe_[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+        if (fds[1].revents != 0) return false;
+    }
+    return true;
+}
+
+bool NntpTestServer::PauseMs(int milliseconds) {
+    pollfd wake = {wake_pipe_[0], POLLIN, 0};
+    return ::poll(&wake, 1, std::max(milliseconds, 0)) == 0;
+}
+
+}  // namespace quillfin::testserver
