@@ -1,0 +1,93 @@
+#include "headers/header_file_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quillfin::headers {
+
+namespace {
+constexpr std::size_t kFlushSize = 1 << 20;
+}
+
+HeaderFileWriter::HeaderFileWriter(std::string path)
+    : path_(std::move(path)), temp_(path_ + ".tmp") {}
+
+HeaderFileWriter::~HeaderFileWriter() { Discard(); }
+
+void HeaderFileWriter::Fail(const std::string& what) {
+    if (error_.empty()) error_ = what + ": " + std::strerror(errno);
+}
+
+void HeaderFileWriter::Discard() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temp_.c_str());
+}
+
+bool HeaderFileWriter::Open() {
+    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        Fail("cannot create " + temp_);
+        return false;
+    }
+    buffer_.reserve(kFlushSize + 4096);
+    return true;
+}
+
+void HeaderFileWriter::WriteLine(std::string_view text) {
+    if (fd_ < 0 || Failed()) return;
+    std::size_t start = buffer_.size();
+    buffer_.append(text);
+    for (std::size_t i = start; i < buffer_.size(); ++i)
+        if (buffer_[i] == '\r' || buffer_[i] == '\n') buffer_[i] = ' ';
+    buffer_.append("\r\n");
+    if (buffer_.size() >= kFlushSize) Flush();
+}
+
+void HeaderFileWriter::Flush() {
+    const char* data = buffer_.data();
+    std::size_t left = buffer_.size();
+    while (left > 0 && !Failed()) {
+        ssize_t n = ::write(fd_, data, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail("cannot write " + temp_);
+            break;
+        }
+        data += n;
+        left -= std::size_t(n);
+    }
+    buffer_.clear();
+}
+
+bool HeaderFileWriter::Commit() {
+    if (fd_ < 0) {
+        if (!Failed()) error_ = "cannot write " + temp_ + ": not open";
+        return false;
+    }
+    Flush();
+    if (!Failed() && ::fsync(fd_) != 0) Fail("cannot write " + temp_);
+    if (Failed()) {
+        Discard();
+        return false;
+    }
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        Fail("cannot write " + temp_);
+        ::unlink(temp_.c_str());
+        return false;
+    }
+    if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+        Fail("cannot replace " + path_);
+        ::unlink(temp_.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace quillfin::headers
