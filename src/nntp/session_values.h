@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "common/clock.h"
+
+namespace quillfin::nntp {
+
+// The values the connections, the scan engine, the watchdog, the stop command and the download
+// engine share. One instance lives as long as the program. ScanState and ScanStop decide when
+// the scan driver moves on, so they are changed only through setters that tell it.
+class SessionValues {
+public:
+    // Reply buffers: connection 1, connection 2, connections 3 to 5.
+    std::string ScanBuffer;
+    std::string DownloadBuffer;
+    std::string ViewerBuffer;
+
+    // Last data or greeting on the scan connection; the watchdog measures silence from it.
+    common::TimePoint LastScanActivity{};
+    // A greeting arrived on connection 1 or 2; quitting or closing either clears it.
+    bool SessionReady = false;
+    // QUIT has been sent on connection 1.
+    bool QuitSent = false;
+    bool Scanning = false;
+    // The lastRead text the last XOVER request started at.
+    std::string BurstStart;
+    // A restart countdown is armed (the watchdog's).
+    bool RestartPending = false;
+    // The download engine's state; 0 when no batch download runs.
+    int DownloadState = 0;
+    int DownloadBusy = 0;
+
+    common::TimePoint ScanStart{};
+    // Overview records read in this scan, less one per GROUP sent.
+    std::int32_t ScanHeaderCount = 0;
+
+    // -1 failed or closed, 0 group done, 8 group reply handled, 9 GROUP sent, 12 burst expected.
+    std::int32_t ScanState() const { return scan_state_; }
+    void SetScanState(std::int32_t value);
+    bool ScanStop() const { return scan_stop_; }
+    void SetScanStop(bool value);
+
+    // Called after every change of ScanState or ScanStop; the scan engine sets it.
+    std::function<void()> onScanSignal;
+
+private:
+    std::int32_t scan_state_ = 0;
+    bool scan_stop_ = false;
+};
+
+}  // namespace quillfin::nntp
