@@ -67,6 +67,7 @@ bool HeaderFileReader::NextLine(std::string* line) {
         }
         if (end_ - begin_ > kMaxLine) {
             error_ = "line " + std::to_string(line_number_ + 1) + " is too long";
+            too_long_ = true;
             return false;
         }
         std::size_t kept = end_ - begin_;

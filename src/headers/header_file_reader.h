@@ -25,6 +25,8 @@ class HeaderFileReader {
     bool NextLine(std::string* line);
 
     bool Failed() const { return !error_.empty(); }
+    // The failure was a line over kMaxLine, not the file system.
+    bool LineTooLong() const { return too_long_; }
     const std::string& Error() const { return error_; }
     // Lines handed out so far.
     std::int64_t LineNumber() const { return line_number_; }
@@ -44,6 +46,7 @@ class HeaderFileReader {
     std::int64_t consumed_ = 0;
     std::int64_t line_number_ = 0;
     std::string error_;
+    bool too_long_ = false;
 };
 
 }  // namespace quillfin::headers

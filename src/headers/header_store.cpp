@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "common/text.h"
@@ -29,15 +30,7 @@ std::int64_t ProgressStep(std::int64_t count) {
 // reading it by its leading number would silently shift every later record.
 bool ParseNumber(std::string_view text, std::int64_t* value) {
     std::string_view t = common::TrimView(text);
-    std::size_t i = 0;
-    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
-    std::size_t digits = 0;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++digits;
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i, ++digits;
-    }
-    if (digits == 0 || i != t.size()) return false;
+    if (!common::IsDecimalNumber(t)) return false;
     *value = common::WholeValue(t);
     return true;
 }
@@ -48,13 +41,6 @@ bool ParseInt32(std::string_view text, std::int32_t* value) {
         wide < std::numeric_limits<std::int32_t>::min())
         return false;
     *value = std::int32_t(wide);
-    return true;
-}
-
-bool ParseBoolean(std::string_view text, bool* value) {
-    std::string t = common::ToUpper(common::TrimView(text));
-    if (t != "TRUE" && t != "FALSE") return false;
-    *value = t == "TRUE";
     return true;
 }
 
@@ -72,7 +58,9 @@ class PostingReader {
         if (!Next(&entry->Subject) || !Next(&entry->Group) || !Next(&entry->Date) ||
             !Next(&entry->From) || !Next(&line))
             return Outcome::kNothing;
-        if (!ParseBoolean(line, &entry->InBatch)) return Bad("is neither True nor False");
+        std::optional<bool> in_batch = common::ParseBoolean(common::TrimView(line));
+        if (!in_batch) return Bad("is neither True nor False");
+        entry->InBatch = *in_batch;
         std::int32_t count = 0;
         if (!Next(&line)) return Outcome::kNothing;
         if (!ParseInt32(line, &entry->PartTotal)) return Bad("is not a part total");
@@ -249,7 +237,7 @@ void HeaderStore::LoadHeaders() {
         return;
     }
     if (!reader.NextLine(&line) || line != kMagic) {
-        if (reader.Failed()) {  // unreadable, not another version: keep it
+        if (reader.Failed() && !reader.LineTooLong()) {  // unreadable, not another version
             Report("Saved headers could not be loaded: " + reader.Error());
             return;
         }

@@ -10,6 +10,7 @@
 
 #include "common/clock.h"
 #include "common/text.h"
+#include "headers/header_file_reader.h"
 #include "storage/activity_log.h"
 #include "storage/program_files.h"
 #include "support/fakes.h"
@@ -361,7 +362,12 @@ TEST(HeaderStore, DamagedFilesLoadWhatPrecedesTheDamage) {
         {"old version", Lines(Join({{"QFNHF05", " 1"}, kOne})), kOld, 0, 0},
         {"empty file", "", kOld, 0, 0},
         {"binary", std::string("\0\x01\xff\xfe\r\n\x80", 7), kOld, 0, 0},
+        {"endless first line", std::string(HeaderFileReader::kMaxLine + 10, 'x'), kOld, 0, 0},
         {"magic only", Lines({magic}), kDamaged, 0, 0},
+        {"endless part subject",
+         Lines(Join({{magic, " 2"}, kOne, Cut(kTwo, 1)})) +
+             std::string(HeaderFileReader::kMaxLine + 10, 'y'),
+         kDamaged, 2, 2},
         {"count zero", Lines(Join({{magic, " 0"}, kOne})), kDamaged, 0, 0},
         {"negative count", Lines(Join({{magic, " -4"}, kOne})), kDamaged, 0, 0},
         {"junk count", Lines(Join({{magic, "lots"}, kOne})), kDamaged, 0, 0},
