@@ -81,15 +81,15 @@ struct ScanRig {
 
     // Connects, lets the scan run and waits until the connection is closed again.
     bool ScanToTheEnd(int timeout_ms = 20000) {
-        const std::size_t logged = Logged().size();
+        const std::uint64_t revision = log.Revision();
         connections.ConnectScan();
-        return RunEventsUntil([&] { return ScanFinished(logged); }, timeout_ms);
+        return RunEventsUntil([&] { return ScanFinished(revision); }, timeout_ms);
     }
-    // No scan running and the connection closed since the first `logged` lines were written.
-    bool ScanFinished(std::size_t logged) const {
+    // No scan running, and the connection closed since the log was at `revision`.
+    bool ScanFinished(std::uint64_t revision) const {
         if (engine->Driving() || tcp1.GetState() != 0 || !view.cmdScanEnabled) return false;
-        const auto since = LoggedSince(logged);
-        return std::find(since.begin(), since.end(), "Connection Closed") != since.end();
+        return log.Revision() > revision && !log.Lines().empty() &&
+               log.Lines().front().ends_with("  Connection Closed");
     }
 
     // The log and the socket state, for failure messages.
