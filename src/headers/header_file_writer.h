@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,8 @@ class HeaderFileWriter {
     // One line ending in CR LF; CR and LF inside the text become blanks, since each value
     // must stay on its own line.
     void WriteLine(std::string_view text);
+    // A number with its sign blank (" 12", "-12") on a line of its own.
+    void WriteNumberLine(std::int64_t value);
     // Flushes, syncs and renames into place; false (see Error) when any step failed.
     bool Commit();
 

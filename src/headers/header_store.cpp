@@ -178,7 +178,7 @@ bool HeaderStore::SaveHeaders() {
     HeaderFileWriter writer(FilePath());
     if (!writer.Open()) return finish(FailSave(writer.Error()));
     writer.WriteLine(kMagic);
-    writer.WriteLine(common::Str(std::int64_t(chosen.size())));
+    writer.WriteNumberLine(std::int64_t(chosen.size()));
     wait_ = {true, "Saving Headers", {0, table_.HeaderCount()}, wait_.revision + 1};
 
     // Cleared before the pauses: a change made meanwhile sets it again and is not lost.
@@ -194,10 +194,10 @@ bool HeaderStore::SaveHeaders() {
         writer.WriteLine(entry.Date);
         writer.WriteLine(entry.From);
         writer.WriteLine(entry.InBatch ? "True" : "False");
-        writer.WriteLine(common::Str(entry.PartTotal));
-        writer.WriteLine(common::Str(entry.PartCount()));
+        writer.WriteNumberLine(entry.PartTotal);
+        writer.WriteNumberLine(entry.PartCount());
         for (const PartRef& part : entry.Parts) {
-            writer.WriteLine(common::Str(part.Bytes));
+            writer.WriteNumberLine(part.Bytes);
             writer.WriteLine(part.ArticleNumber);
             writer.WriteLine(part.Group == entry.Group ? std::string_view() : part.Group);
             writer.WriteLine(part.Subject);
