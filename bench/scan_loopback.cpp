@@ -1,0 +1,228 @@
+// One group of 200,000 overview lines served over loopback by the test server: a scan through
+// the Qt socket with sldXOVER 2000, against a plain client that sends the same GROUP and XOVER
+// requests and only reads each reply to its end line. Prints both times, their ratio, and the
+// longest time the event loop went unserved during the scan.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "common/clock.h"
+#include "common/main_view_state.h"
+#include "headers/header_table.h"
+#include "headers/overview_parser.h"
+#include "nntp/connections.h"
+#include "nntp/scan_engine.h"
+#include "nntp/session_values.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_socket.h"
+#include "platform/qt_timer.h"
+#include "storage/activity_log.h"
+#include "storage/group_list.h"
+#include "testserver/nntp_test_server.h"
+#include "testserver/sample_data.h"
+
+namespace {
+
+using namespace quillfin;
+
+constexpr const char* kGroup = "alt.binaries.quillfin.bench";
+constexpr long kArticles = 200000;
+constexpr int kBurst = 2000;
+
+struct NoPrompts : common::Prompts {
+    void Message(const std::string&, const std::string&) override {}
+    bool AskYesNo(const std::string&, const std::string&) override { return false; }
+};
+
+struct NoWindows : nntp::Windows {
+    void ShowLoginDialog() override {}
+    void HideLoginDialog() override {}
+    void ShowOptionsNewsgroupsTab() override {}
+    void ShowAddNewsgroupDialog() override {}
+};
+
+// Reads until the reply's end line, looking for it only in the newly arrived tail.
+bool ReadReply(int fd, bool multi_line, std::string& buffer) {
+    buffer.clear();
+    const char* end = multi_line ? "\r\n.\r\n" : "\r\n";
+    const std::size_t end_size = multi_line ? 5 : 2;
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return false;
+        const std::size_t from = buffer.size() >= end_size ? buffer.size() - end_size + 1 : 0;
+        buffer.append(chunk, std::size_t(n));
+        if (buffer.find(end, from) != std::string::npos) return true;
+    }
+}
+
+bool SendLine(int fd, const std::string& line) {
+    const std::string data = line + "\r\n";
+    return ::send(fd, data.data(), data.size(), MSG_NOSIGNAL) == ssize_t(data.size());
+}
+
+// The requests the scan makes: GROUP, then XOVER lastRead-(lastRead+burst) until a burst
+// brings nothing new.
+double PlainClientSeconds(int port, long* lines_read) {
+    QElapsedTimer clock;
+    clock.start();
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    std::string reply;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        !ReadReply(fd, false, reply) || !SendLine(fd, std::string("GROUP ") + kGroup) ||
+        !ReadReply(fd, false, reply)) {
+        std::fprintf(stderr, "plain client: no server\n");
+        ::close(fd);
+        return -1;
+    }
+    *lines_read = 0;
+    long last_read = 0;
+    long previous = -1;
+    while (last_read != previous) {
+        previous = last_read;
+        SendLine(fd, "XOVER " + std::to_string(last_read) + "-" +
+                         std::to_string(last_read + kBurst));
+        if (!ReadReply(fd, true, reply)) break;
+        const long lines = long(std::count(reply.begin(), reply.end(), '\n')) - 2;
+        *lines_read += std::max(lines, 0L);
+        if (lines > 0) last_read = std::min(last_read + kBurst, kArticles);
+    }
+    SendLine(fd, "QUIT");
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    ::close(fd);
+    return seconds;
+}
+
+struct ScanFigures {
+    double seconds = -1;
+    double longest_gap_ms = 0;
+    std::int32_t postings = 0;
+    std::int64_t parts = 0;
+    std::string last_read;
+    long pumps = 0;
+};
+
+ScanFigures ScanSeconds(int port, const std::string& program_dir) {
+    storage::Settings settings;
+    settings.News_Host = "127.0.0.1";
+    settings.News_Port = std::to_string(port);
+    settings.sldXOVER = kBurst;
+    settings.chkAutodownload = 0;
+    settings.chkAutoExpire = 0;
+    settings.chkEnableLogging = 1;
+    common::SystemClock clock;
+    storage::ActivityLog log(settings, clock, program_dir);
+    NoPrompts prompts;
+    NoWindows windows;
+    storage::GroupList groups(program_dir, prompts);
+    storage::GroupEntry row;
+    row.name = kGroup;
+    groups.Entries().push_back(row);
+    headers::HeaderTable table(log);
+    common::MainViewState view;
+    // The program's pump, counted.
+    struct CountingPump : common::EventPump {
+        void Pump() override {
+            ++pumps;
+            inner.Pump();
+        }
+        platform::QtEventPump inner;
+        long pumps = 0;
+    } pump;
+    headers::OverviewParser parser(table, pump);
+    nntp::SessionValues session;
+    nntp::Connections connections(session, settings, groups, log, view, prompts, windows, pump);
+    platform::QtSocket tcp1;
+    platform::QtTimer timerbot1;
+    connections.AttachSocket(1, &tcp1);
+    connections.AttachTimer(1, &timerbot1);
+    nntp::ScanEngine engine(connections, table, parser, clock);
+
+    // A 1 ms timer stands for the window's own events: the gap between two of its ticks is
+    // how long the event loop was not served.
+    ScanFigures figures;
+    QElapsedTimer since_tick;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        figures.longest_gap_ms =
+            std::max(figures.longest_gap_ms, double(since_tick.nsecsElapsed()) / 1e6);
+        since_tick.restart();
+    });
+
+    QEventLoop loop;
+    QTimer done_check;
+    bool started = false;
+    QObject::connect(&done_check, &QTimer::timeout, [&] {
+        if (engine.Driving()) started = true;
+        if (started && !engine.Driving()) loop.quit();
+    });
+    QTimer::singleShot(300000, &loop, &QEventLoop::quit);
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    since_tick.start();
+    probe.start(1);
+    done_check.start(1);
+    connections.ConnectScan();
+    loop.exec();
+    figures.seconds = double(elapsed.nsecsElapsed()) / 1e9;
+    probe.stop();
+
+    figures.postings = table.HeaderCount();
+    for (const auto& entry : table.Entries()) figures.parts += entry.PartCount();
+    figures.last_read = groups.Entries()[0].lastRead;
+    figures.pumps = pump.pumps;
+    return figures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testserver::NntpTestServer server;
+    server.WithSpool([](testserver::NewsSpool& spool) {
+        testserver::AddOverviewPostings(spool, kGroup, kArticles);
+    });
+    if (!server.Start()) {
+        std::fprintf(stderr, "test server: %s\n", server.Error().c_str());
+        return 1;
+    }
+    char dir_pattern[] = "/tmp/quillfin-bench-XXXXXX";
+    const std::string program_dir = ::mkdtemp(dir_pattern);
+
+    long plain_lines = 0;
+    const double plain_first = PlainClientSeconds(server.Port(), &plain_lines);
+    const ScanFigures scan = ScanSeconds(server.Port(), program_dir);
+    const double plain_second = PlainClientSeconds(server.Port(), &plain_lines);
+    const double plain = std::min(plain_first, plain_second);
+    std::remove((program_dir + "/OPSLOG.TXT").c_str());
+    ::rmdir(program_dir.c_str());
+
+    std::printf("overview lines served:        %ld (sldXOVER %d)\n", kArticles, kBurst);
+    std::printf("plain client:                 %.3f s, %.3f s (%ld lines read)\n", plain_first,
+                plain_second, plain_lines);
+    std::printf("scan through QtSocket:        %.3f s (%d postings, %lld parts, lastRead %s)\n",
+                scan.seconds, scan.postings, static_cast<long long>(scan.parts),
+                scan.last_read.c_str());
+    std::printf("scan / plain:                 %.2f (target <= 1.5)\n", scan.seconds / plain);
+    std::printf("longest event-loop gap:       %.1f ms (target < 50); %ld pumps by the logic\n",
+                scan.longest_gap_ms, scan.pumps);
+    return 0;
+}
