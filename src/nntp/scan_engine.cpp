@@ -116,6 +116,7 @@ void ScanEngine::StartScan() {
     view_.Touch();
     driver_next_ = 1;
     driving_ = true;
+    ++scan_number_;
     AdvanceDriver();
 }
 
@@ -215,7 +216,10 @@ void ScanEngine::GroupReply(const std::string& reply) {
     LogLine(common::Trim(common::Str(fresh)) + " new articles in " + group);
     // A row deleted meanwhile must not inherit the previous group's count.
     unread_at_group_ = 0;
+    const std::uint64_t scan = scan_number_;
     ApplyGroupReply(group, group_first_text_, group_last_text_);
+    // The expiry let events run; a scan started meanwhile owns the connection now.
+    if (scan != scan_number_) return;
     if (session_.ScanStop() || unread_at_group_ <= 0)
         session_.SetScanState(0);
     else

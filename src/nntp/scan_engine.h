@@ -124,6 +124,7 @@ private:
     bool driving_ = false;
     int driver_rows_ = 0;
     int driver_next_ = 1;
+    std::uint64_t scan_number_ = 0;
     int event_depth_ = 0;
     bool check_pending_ = false;
 

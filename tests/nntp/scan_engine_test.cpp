@@ -379,6 +379,18 @@ TEST_F(ScanEngineTest, ExpiryThatDeletesTheRowEndsTheGroupSafely) {
     EXPECT_THAT(NewSent(), ElementsAre("QUIT"));
 }
 
+TEST_F(ScanEngineTest, ScanStartedDuringExpiryKeepsTheConnection) {
+    AddGroup("g", "10");
+    StartScan();
+    callouts.onExpire = [this] {
+        callouts.onExpire = nullptr;
+        tcp1.Deliver("202 slave ok\r\n");
+    };
+    tcp1.Deliver(GroupReplyText(50, 1, 50, "g"));
+    EXPECT_THAT(NewSent(), ElementsAre("GROUP g"));
+    EXPECT_EQ(session.ScanState(), 9);
+}
+
 TEST_F(ScanEngineTest, AutodownloadFollowsTheReportWhenSwitchedOn) {
     settings.chkAutodownload = 1;
     AddGroup("a", "10");

@@ -151,18 +151,26 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"BurstExpected", "211 1 2 3 alt.test\r\n", 12, false, kNone, 12, false, kNone}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Lists are written as one text, items separated by "|"; server replies get CR LF.
+std::vector<std::string> Items(const std::string& text, const std::string& suffix = "") {
+    std::vector<std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t bar = text.find('|', at);
+        if (bar == std::string::npos) bar = text.size();
+        out.push_back(text.substr(at, bar - at) + suffix);
+        at = bar + 1;
+    }
+    return out;
+}
+
 struct LoginCase {
     const char* name;
-    int chkAuth;
-    int chkSlave;
-    std::string user;
-    std::string pass;
-    std::vector<std::string> replies;
-    std::vector<std::string> sent;
-    std::vector<std::string> logged;
-    bool scanning;
-    bool scanButton;
-    std::vector<std::string> prompts = {};
+    int chkAuth, chkSlave;
+    std::string user, pass;
+    std::string replies, sent, logged;
+    bool scanning, scanButton;
+    std::string prompts = "";
 };
 
 class LoginTest : public ScanFixture, public ::testing::WithParamInterface<LoginCase> {};
@@ -175,150 +183,62 @@ TEST_P(LoginTest, SendsAndLogsExactly) {
     settings.User_Name = c.user;
     settings.User_Pass = c.pass;
     connections.ConnectScan();
-    for (const std::string& reply : c.replies) tcp1.Deliver(reply);
+    for (const std::string& reply : Items(c.replies, "\r\n")) tcp1.Deliver(reply);
 
-    EXPECT_EQ(tcp1.sent, c.sent);
-    std::vector<std::string> logged = {"Connecting..."};
-    logged.insert(logged.end(), c.logged.begin(), c.logged.end());
-    EXPECT_EQ(Logged(), logged);
+    EXPECT_EQ(tcp1.sent, Items(c.sent));
+    EXPECT_EQ(Logged(), Items("Connecting...|" + c.logged));
     EXPECT_EQ(engine->Driving(), c.scanning);
     std::vector<std::string> shown;
     for (const auto& p : prompts.shown) shown.push_back(p.text);
-    EXPECT_EQ(shown, c.prompts);
+    EXPECT_EQ(shown, Items(c.prompts));
     EXPECT_EQ(view.cmdScanEnabled, c.scanButton);
 }
 
-const char* const kGreeting = "200 news.example.test ready\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, LoginTest,
-    ::testing::Values(
-        LoginCase{"Plain",
-                  0,
-                  0,
-                  "",
-                  "",
-                  {kGreeting},
-                  {"GROUP alt.test"},
-                  {"200 news.example.test ready", "Scan Initiated..."},
-                  true,
-                  false},
-        LoginCase{"Authinfo",
-                  1,
-                  0,
-                  "joe",
-                  "secret",
-                  {kGreeting, "381 PASS required\r\n", "281 Ok\r\n"},
-                  {"AUTHINFO USER joe", "AUTHINFO PASS secret", "GROUP alt.test"},
-                  {"200 news.example.test ready", "Authenticating User Name...",
-                   "Authenticating Password...", "Authinfo cleared, login complete...",
-                   "Scan Initiated..."},
-                  true,
-                  false},
-        LoginCase{"Slave",
-                  0,
-                  1,
-                  "",
-                  "",
-                  {kGreeting, "202 slave status noted\r\n"},
-                  {"SLAVE", "GROUP alt.test"},
-                  {"200 news.example.test ready", "Requesting slave status",
-                   "202 slave status noted", "Scan Initiated..."},
-                  true,
-                  false},
-        LoginCase{"AuthinfoAndSlave",
-                  1,
-                  1,
-                  "joe",
-                  "secret",
-                  {kGreeting, "381 PASS required\r\n", "281 Ok\r\n", "202 slave ok\r\n"},
-                  {"AUTHINFO USER joe", "AUTHINFO PASS secret", "SLAVE", "GROUP alt.test"},
-                  {"200 news.example.test ready", "Authenticating User Name...",
-                   "Authenticating Password...", "Authinfo cleared, login complete...",
-                   "Requesting slave status", "202 slave ok", "Scan Initiated..."},
-                  true,
-                  false},
-        // The scan never starts; the watchdog ends the silent connection.
-        LoginCase{"SlaveRefused",
-                  0,
-                  1,
-                  "",
-                  "",
-                  {kGreeting, "500 \"SLAVE\" not implemented; try \"HELP\"\r\n"},
-                  {"SLAVE"},
-                  {"200 news.example.test ready", "Requesting slave status",
-                   "500 \"SLAVE\" not implemented; try \"HELP\""},
-                  false,
-                  false},
-        LoginCase{"AskedLater",
-                  0,
-                  0,
-                  "joe",
-                  "secret",
-                  {kGreeting, "480 authentication required\r\n", "381 more\r\n", "281 Ok\r\n"},
-                  {"GROUP alt.test", "AUTHINFO USER joe", "AUTHINFO PASS secret", "GROUP alt.test"},
-                  {"200 news.example.test ready", "Scan Initiated...",
-                   "Authenticating User Name...", "Authenticating Password...",
-                   "Authinfo cleared, login complete...", "Scan Initiated..."},
-                  true,
-                  false},
-        LoginCase{"PasswordRequestInTheSameChunk",
-                  0,
-                  0,
-                  "joe",
-                  "secret",
-                  {kGreeting, "480 authentication required\r\n381 more\r\n"},
-                  {"GROUP alt.test", "AUTHINFO USER joe", "AUTHINFO PASS secret"},
-                  {"200 news.example.test ready", "Scan Initiated...",
-                   "Authenticating User Name...", "Authenticating Password..."},
-                  true,
-                  false},
-        LoginCase{"NoPassword",
-                  1,
-                  0,
-                  "joe",
-                  "",
-                  {kGreeting, "381 PASS required\r\n"},
-                  {"AUTHINFO USER joe", "QUIT"},
-                  {"200 news.example.test ready", "Authenticating User Name...",
-                   "Authenticating Password..."},
-                  false,
-                  true,
-                  {"Error, server wanted password, but you have not supplied it."}},
-        LoginCase{"NoUserName",
-                  1,
-                  0,
-                  "",
-                  "secret",
-                  {kGreeting},
-                  {"QUIT"},
-                  {"200 news.example.test ready", "Authenticating User Name...",
-                   "Error, server wanted username, but you have not supplied it."},
-                  false,
-                  true,
-                  {"Error, server wanted username, but you have not supplied it."}},
-        LoginCase{"GreetingDiscontinued",
-                  0,
-                  0,
-                  "",
-                  "",
-                  {"400 service discontinued\r\n"},
-                  {},
-                  {"400 service discontinued", "Connection Closed"},
-                  false,
-                  true},
-        LoginCase{"GreetingDenied",
-                  0,
-                  0,
-                  "",
-                  "",
-                  {"502 access denied\r\n"},
-                  {},
-                  {"502 access denied", "Connection Closed"},
-                  false,
-                  true,
-                  {"Authentication Error.  Check Username/Password..."}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Sequences, LoginTest, ::testing::Values(
+    LoginCase{"Plain", 0, 0, "", "", "200 ready", "GROUP alt.test",
+              "200 ready|Scan Initiated...", true, false},
+    LoginCase{"Authinfo", 1, 0, "joe", "secret", "200 ready|381 PASS required|281 Ok",
+              "AUTHINFO USER joe|AUTHINFO PASS secret|GROUP alt.test",
+              "200 ready|Authenticating User Name...|Authenticating Password...|"
+              "Authinfo cleared, login complete...|Scan Initiated...", true, false},
+    LoginCase{"Slave", 0, 1, "", "", "200 ready|202 slave status noted", "SLAVE|GROUP alt.test",
+              "200 ready|Requesting slave status|202 slave status noted|Scan Initiated...",
+              true, false},
+    LoginCase{"AuthinfoAndSlave", 1, 1, "joe", "secret",
+              "200 ready|381 PASS required|281 Ok|202 slave ok",
+              "AUTHINFO USER joe|AUTHINFO PASS secret|SLAVE|GROUP alt.test",
+              "200 ready|Authenticating User Name...|Authenticating Password...|"
+              "Authinfo cleared, login complete...|Requesting slave status|202 slave ok|"
+              "Scan Initiated...", true, false},
+    // The scan never starts; the watchdog ends the silent connection.
+    LoginCase{"SlaveRefused", 0, 1, "", "", "200 ready|500 \"SLAVE\" not implemented", "SLAVE",
+              "200 ready|Requesting slave status|500 \"SLAVE\" not implemented", false, false},
+    LoginCase{"AskedLater", 0, 0, "joe", "secret", "200 ready|480 auth required|381 more|281 Ok",
+              "GROUP alt.test|AUTHINFO USER joe|AUTHINFO PASS secret|GROUP alt.test",
+              "200 ready|Scan Initiated...|Authenticating User Name...|"
+              "Authenticating Password...|Authinfo cleared, login complete...|Scan Initiated...",
+              true, false},
+    LoginCase{"PasswordRequestInTheSameChunk", 0, 0, "joe", "secret",
+              "200 ready|480 auth required\r\n381 more",
+              "GROUP alt.test|AUTHINFO USER joe|AUTHINFO PASS secret",
+              "200 ready|Scan Initiated...|Authenticating User Name...|Authenticating Password...",
+              true, false},
+    LoginCase{"NoPassword", 1, 0, "joe", "", "200 ready|381 PASS required",
+              "AUTHINFO USER joe|QUIT",
+              "200 ready|Authenticating User Name...|Authenticating Password...", false, true,
+              "Error, server wanted password, but you have not supplied it."},
+    LoginCase{"NoUserName", 1, 0, "", "secret", "200 ready", "QUIT",
+              "200 ready|Authenticating User Name...|"
+              "Error, server wanted username, but you have not supplied it.", false, true,
+              "Error, server wanted username, but you have not supplied it."},
+    LoginCase{"GreetingDiscontinued", 0, 0, "", "", "400 service discontinued", "",
+              "400 service discontinued|Connection Closed", false, true},
+    LoginCase{"GreetingDenied", 0, 0, "", "", "502 access denied", "",
+              "502 access denied|Connection Closed", false, true,
+              "Authentication Error.  Check Username/Password..."}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 class ScanReplyTest : public ScanFixture {};
 
