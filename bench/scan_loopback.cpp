@@ -96,8 +96,8 @@ double PlainClientSeconds(int port, long* lines_read) {
     long previous = -1;
     while (last_read != previous) {
         previous = last_read;
-        SendLine(fd, "XOVER " + std::to_string(last_read) + "-" +
-                         std::to_string(last_read + kBurst));
+        SendLine(fd,
+                 "XOVER " + std::to_string(last_read) + "-" + std::to_string(last_read + kBurst));
         if (!ReadReply(fd, true, reply)) break;
         const long lines = long(std::count(reply.begin(), reply.end(), '\n')) - 2;
         *lines_read += std::max(lines, 0L);

@@ -6,7 +6,7 @@ namespace quillfin::platform {
 
 // Lets the Qt events that are pending run, as the logic's long loops ask for.
 class QtEventPump : public common::EventPump {
-public:
+  public:
     void Pump() override;
 };
 

@@ -8,7 +8,7 @@ namespace quillfin::platform {
 
 // Holds the Qt side so that no Qt header reaches the users of QtSocket.
 class QtSocket::Bridge {
-public:
+  public:
     enum class Ended { kNo, kPeerClosed, kError };
 
     explicit Bridge(QtSocket& owner);
@@ -132,13 +132,20 @@ int QtSocket::GetState() const {
     if (bridge_->ended_ == Bridge::Ended::kError) return kError;
     if (bridge_->ended_ == Bridge::Ended::kPeerClosed) return kPeerClosing;
     switch (bridge_->socket_->state()) {
-        case QAbstractSocket::UnconnectedState: return kClosed;
-        case QAbstractSocket::HostLookupState: return kResolvingHost;
-        case QAbstractSocket::ConnectingState: return kConnecting;
-        case QAbstractSocket::ConnectedState: return kConnected;
-        case QAbstractSocket::BoundState: return kOpen;
-        case QAbstractSocket::ListeningState: return kListening;
-        case QAbstractSocket::ClosingState: return kPeerClosing;
+        case QAbstractSocket::UnconnectedState:
+            return kClosed;
+        case QAbstractSocket::HostLookupState:
+            return kResolvingHost;
+        case QAbstractSocket::ConnectingState:
+            return kConnecting;
+        case QAbstractSocket::ConnectedState:
+            return kConnected;
+        case QAbstractSocket::BoundState:
+            return kOpen;
+        case QAbstractSocket::ListeningState:
+            return kListening;
+        case QAbstractSocket::ClosingState:
+            return kPeerClosing;
     }
     return kClosed;
 }

@@ -11,7 +11,7 @@ namespace quillfin::platform {
 // it. Like the socket control the logic was shaped after, an error or the peer's close is a
 // state of its own (9 or 8) that lasts until the owner calls Close() or Connect().
 class QtSocket : public nntp::Socket {
-public:
+  public:
     QtSocket();
     ~QtSocket() override;
     QtSocket(const QtSocket&) = delete;
@@ -31,7 +31,7 @@ public:
     int RemotePort() const;
     int LocalPort() const;
 
-private:
+  private:
     class Bridge;
     std::unique_ptr<Bridge> bridge_;
 };

@@ -10,7 +10,7 @@ namespace quillfin::platform {
 
 // nntp::Timer over QTimer: ticks on the event loop of the thread that created it.
 class QtTimer : public nntp::Timer {
-public:
+  public:
     QtTimer();
     ~QtTimer() override;
     QtTimer(const QtTimer&) = delete;
@@ -20,7 +20,7 @@ public:
     void SetInterval(int milliseconds) override;
     int Interval() const override;
 
-private:
+  private:
     QTimer* timer_;
     int interval_ = 0;
 };

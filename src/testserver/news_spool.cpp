@@ -53,9 +53,9 @@ std::int64_t NewsSpool::AddArticle(const std::string& group_name, TestArticle ar
     }
     if (!article.body.empty() && article.body.back() != '\n') article.body += "\r\n";
     const std::int64_t bytes =
-        article.bytes >= 0 ? article.bytes
-                           : std::int64_t(RenderHead(group_name, article).size() + 2 +
-                                          article.body.size());
+        article.bytes >= 0
+            ? article.bytes
+            : std::int64_t(RenderHead(group_name, article).size() + 2 + article.body.size());
     const std::int64_t lines = article.lines >= 0 ? article.lines : CountLines(article.body);
 
     std::string line = std::to_string(article.number);

@@ -13,7 +13,7 @@ namespace quillfin::testserver {
 // Groups and their articles, with each overview line rendered once when the article is added
 // so that large XOVER replies are only concatenation. Not thread-safe; the server locks it.
 class NewsSpool {
-public:
+  public:
     struct GroupSummary {
         std::int64_t count = 0;
         std::int64_t first = 0;
@@ -41,7 +41,7 @@ public:
     // Head and body as sent by ARTICLE, without dot-stuffing and terminating line.
     std::string RenderHead(const std::string& group, const TestArticle& article) const;
 
-private:
+  private:
     struct Stored {
         TestArticle article;
         std::string overview;

@@ -28,7 +28,7 @@ struct ServerOptions {
 // can be told to shape, replace, withhold or cut any reply (ReplyRule). Every command line it
 // receives is recorded.
 class NntpTestServer {
-public:
+  public:
     explicit NntpTestServer(ServerOptions options = {});
     ~NntpTestServer();
     NntpTestServer(const NntpTestServer&) = delete;
@@ -51,7 +51,7 @@ public:
     // Connections whose socket is still open.
     int OpenConnections() const { return open_connections_.load(); }
 
-private:
+  private:
     struct Reply {
         std::string text;
         bool close_after = false;

@@ -67,8 +67,8 @@ NntpTestServer::Reply NntpTestServer::Answer(Session& session, const std::string
         return {"501 Syntax error\r\n"};
     }
     const bool reader_command = keyword == "GROUP" || keyword == "XOVER" || keyword == "OVER" ||
-                                keyword == "ARTICLE" || keyword == "BODY" ||
-                                keyword == "HEAD" || keyword == "LIST";
+                                keyword == "ARTICLE" || keyword == "BODY" || keyword == "HEAD" ||
+                                keyword == "LIST";
     if (!reader_command) return {"500 What?\r\n"};
     if (options_.requireAuth && !session.authenticated) {
         return {"480 Authentication required\r\n"};
@@ -147,8 +147,8 @@ NntpTestServer::Reply NntpTestServer::AnswerList() {
     std::string reply = "215 Newsgroups in form \"group high low status\"\r\n";
     for (const std::string& name : spool_.GroupNames()) {
         const auto summary = spool_.Summary(name);
-        reply += name + " " + std::to_string(summary->last) + " " +
-                 std::to_string(summary->first) + " y\r\n";
+        reply += name + " " + std::to_string(summary->last) + " " + std::to_string(summary->first) +
+                 " y\r\n";
     }
     reply += ".\r\n";
     return {std::move(reply)};

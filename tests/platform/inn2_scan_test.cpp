@@ -58,7 +58,7 @@ std::string SomeBytes(std::size_t size, unsigned seed) {
 }
 
 class Inn2ScanTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         port = Inn2Port();
         const std::string greeting = poster.Connect(port);
@@ -103,8 +103,9 @@ protected:
     }
 
     void Post(const std::string& group, const std::string& subject, const std::string& body) {
-        const std::string article = "From: Quillfin Test <test@example.test>\r\nNewsgroups: " +
-                                    group + "\r\nSubject: " + subject + "\r\n\r\n" + body;
+        const std::string article =
+            "From: Quillfin Test <test@example.test>\r\nNewsgroups: " + group +
+            "\r\nSubject: " + subject + "\r\n\r\n" + body;
         const std::string reply = poster.Post(article);
         ASSERT_EQ(reply.substr(0, 3), "240") << subject << ": " << reply;
     }

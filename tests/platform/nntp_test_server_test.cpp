@@ -12,7 +12,7 @@ namespace {
 using platform::RawNntpClient;
 
 class NntpTestServerTest : public ::testing::Test {
-protected:
+  protected:
     void StartWith(ServerOptions options = {}) {
         server = std::make_unique<NntpTestServer>(options);
         server->WithSpool([](NewsSpool& spool) {

@@ -47,7 +47,7 @@ struct Recorder {
 };
 
 class QtSocketTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         server.WithSpool([](testserver::NewsSpool& spool) {
             spool.AddArticle("alt.test", {.subject = "one"});

@@ -7,7 +7,7 @@ namespace quillfin::platform {
 // A blocking NNTP client on plain sockets, for the tests' own view of a server: reading raw
 // replies and posting articles. Not the program's client.
 class RawNntpClient {
-public:
+  public:
     RawNntpClient() = default;
     ~RawNntpClient();
     RawNntpClient(const RawNntpClient&) = delete;
@@ -25,7 +25,7 @@ public:
     std::string Post(const std::string& article);
     void Close();
 
-private:
+  private:
     bool SendAll(const std::string& data);
     std::string ReadLine();
     std::string ReadUntilEndLine();
