@@ -142,6 +142,10 @@ ScanFigures ScanSeconds(int port, const std::string& program_dir) {
             ++pumps;
             inner.Pump();
         }
+        void PumpIfDue() override {
+            ++pumps;
+            inner.PumpIfDue();
+        }
         platform::QtEventPump inner;
         long pumps = 0;
     } pump;

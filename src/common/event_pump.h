@@ -8,6 +8,9 @@ class EventPump {
 public:
     virtual ~EventPump() = default;
     virtual void Pump() = 0;
+    // For tight loops that only need the window to stay responsive: may skip the pump when
+    // events ran a moment ago.
+    virtual void PumpIfDue() { Pump(); }
 };
 
 class NoEventPump : public EventPump {

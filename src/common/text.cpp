@@ -81,8 +81,9 @@ std::string FormatNumber(double value, std::string_view pattern) {
         if (c == '0') ++min_digits;
     bool grouping = whole.find(',') != std::string_view::npos;
 
+    static const double kScale[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
     bool negative = value < 0;
-    double scaled = std::fabs(value) * std::pow(10.0, decimals);
+    double scaled = std::fabs(value) * (decimals < 10 ? kScale[decimals] : std::pow(10.0, decimals));
     // Halves away from zero; the small nudge absorbs binary noise such as 1.2345 * 1000.
     double rounded = std::floor(scaled + 0.5 + 1e-9 * std::max(1.0, scaled));
     if (rounded > 9e18) rounded = 9e18;
@@ -91,8 +92,8 @@ std::string FormatNumber(double value, std::string_view pattern) {
     for (int i = 0; i < decimals; ++i) divisor *= 10;
     std::string int_part = std::to_string(units / divisor);
     std::string frac_part = std::to_string(units % divisor);
-    while (int(frac_part.size()) < decimals) frac_part.insert(0, "0");
-    while (int(int_part.size()) < min_digits) int_part.insert(0, "0");
+    if (int(frac_part.size()) < decimals) frac_part.insert(0, decimals - frac_part.size(), '0');
+    if (int(int_part.size()) < min_digits) int_part.insert(0, min_digits - int_part.size(), '0');
     if (min_digits == 0 && int_part == "0") int_part.clear();
     if (grouping) {
         for (int pos = int(int_part.size()) - 3; pos > 0; pos -= 3) int_part.insert(pos, ",");

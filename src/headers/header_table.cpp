@@ -39,8 +39,8 @@ struct HeaderTable::PartIndex {
         std::string first_group;
         bool mixed_groups = false;
     };
-    std::unordered_map<std::string, std::int32_t> first_article;
-    std::unordered_map<std::string, SubjectInfo> subjects;
+    TextMap<std::int32_t> first_article;
+    TextMap<SubjectInfo> subjects;
 
     void Add(const PartRef& part, std::int32_t position) {
         first_article.try_emplace(part.ArticleNumber, position);
@@ -72,12 +72,12 @@ void HeaderTable::add_articleheader(std::string_view from, std::string_view subj
     if (HeadersRead < std::numeric_limits<std::int32_t>::max()) ++HeadersRead;
     if (hooks_ != nullptr) hooks_->HeaderAdded();
 
-    SubjectKey parsed = ParseSubjectKey(subject);
-    for (int i = 0; i < parsed.window_errors; ++i) {
+    ParseSubjectKey(subject, parsed_);
+    for (int i = 0; i < parsed_.window_errors; ++i) {
         common::RunError e = common::InvalidArgument();
         LogError("add_articleheader", e.number, e.what());
     }
-    maketree(parsed.key, common::TrimView(subject), articleNumber, parsed.total, bytes,
+    maketree(parsed_.key, common::TrimView(subject), articleNumber, parsed_.total, bytes,
              CurrentGroup, from, date);
 }
 
@@ -103,11 +103,11 @@ HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subje
 
     // The same decision as the walk, answered from the lookup tables.
     const PartIndex& lookup = *found->second;
-    auto article = lookup.first_article.find(std::string(articleNumber));
+    auto article = lookup.first_article.find(articleNumber);
     const std::int32_t article_at = article == lookup.first_article.end()
                                         ? std::numeric_limits<std::int32_t>::max()
                                         : article->second;
-    auto same_subject = lookup.subjects.find(std::string(subject));
+    auto same_subject = lookup.subjects.find(subject);
     const PartIndex::SubjectInfo* info =
         same_subject == lookup.subjects.end() ? nullptr : &same_subject->second;
     const bool article_seen = article != lookup.first_article.end();
@@ -140,7 +140,7 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
                            std::string_view articleNumber, std::string_view totalText,
                            std::string_view bytes, std::string_view group, std::string_view from,
                            std::string_view date) {
-    std::string trimmed_key = common::Trim(key);
+    std::string_view trimmed_key = common::TrimView(key);
     auto newest = newest_by_key_.find(trimmed_key);
     if (newest != newest_by_key_.end()) {
         std::int32_t index = newest->second;
@@ -160,7 +160,7 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
         return;
     }
     HeaderEntry entry;
-    entry.Subject = trimmed_key;
+    entry.Subject = std::string(trimmed_key);
     entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
     entry.From = std::string(from);
     entry.Date = std::string(date);
@@ -175,7 +175,8 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
     entry.Group = std::string(group);
     entries_.push_back(std::move(entry));
     std::int32_t index = HeaderCount();
-    newest_by_key_[trimmed_key] = index;
+    auto [slot, inserted] = newest_by_key_.try_emplace(std::string(trimmed_key), index);
+    if (!inserted) slot->second = index;
     MarkUnshown(index);
 }
 

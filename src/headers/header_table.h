@@ -9,6 +9,7 @@
 
 #include "headers/header_entry.h"
 #include "headers/scan_hooks.h"
+#include "headers/subject_key.h"
 #include "storage/activity_log.h"
 
 namespace quillfin::headers {
@@ -63,6 +64,16 @@ public:
     std::vector<std::int32_t> TakeUnshown();
 
 private:
+    // Lets the maps be searched with a string_view, without building a string per line.
+    struct TextHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view text) const {
+            return std::hash<std::string_view>{}(text);
+        }
+    };
+    template <typename Value>
+    using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+
     struct PartIndex;
     enum class Join { kAppend, kDrop, kNewEntry };
 
@@ -79,10 +90,11 @@ private:
     std::int32_t indexed_part_count_;
     std::vector<HeaderEntry> entries_;
     // Join key -> newest entry with that key.
-    std::unordered_map<std::string, std::int32_t> newest_by_key_;
+    TextMap<std::int32_t> newest_by_key_;
     // Lookup tables for entries with many parts, so joining stays linear in the parts.
     std::unordered_map<std::int32_t, std::unique_ptr<PartIndex>> part_indexes_;
     std::vector<std::int32_t> unshown_;
+    SubjectKey parsed_;  // reused for every record
 };
 
 }  // namespace quillfin::headers

@@ -27,15 +27,18 @@ std::string ParsePoster(std::string_view text) {
     return std::string(text);
 }
 
-std::string ParseOverviewDate(std::string_view text) {
-    std::string_view taken;
+std::string_view OverviewDatePart(std::string_view text) {
     if (text.size() >= 4 && text[3] == ',') {
+        // A weekday and a comma stand first.
         std::string_view head = text.substr(0, 16);
-        taken = head.size() > 5 ? head.substr(5) : std::string_view{};
-    } else {
-        taken = text.substr(0, 11);
+        return head.size() > 5 ? head.substr(5) : std::string_view{};
     }
-    if (auto date = common::RecogniseDate(taken)) return common::FormatMonthDayYear(*date);
+    return text.substr(0, 11);
+}
+
+std::string ParseOverviewDate(std::string_view text) {
+    if (auto date = common::RecogniseDate(OverviewDatePart(text)))
+        return common::FormatMonthDayYear(*date);
     return std::string(text);
 }
 
@@ -69,7 +72,7 @@ void OverviewParser::parse_xoverdata(std::string XoverBuffer) {
         }
         if (++since_pump == 6) {
             since_pump = 0;
-            pump_.Pump();
+            pump_.PumpIfDue();
             if (hooks != nullptr) hooks->TouchScanActivity();
         }
         rest = rest.substr(end + 2);
@@ -110,7 +113,16 @@ void OverviewParser::xover_proccess(std::string_view line) {
                     LogError("xover_proccess", e.number, e.what());
             }
         }
-        if (i == 3) date = ParseOverviewDate(fields[3]);
+        if (i == 3) {
+            std::string_view part = OverviewDatePart(fields[3]);
+            if (part != last_date_part_) {
+                auto recognised = common::RecogniseDate(part);
+                last_date_part_ = std::string(part);
+                last_date_recognised_ = recognised.has_value();
+                if (recognised) last_date_ = common::FormatMonthDayYear(*recognised);
+            }
+            date = last_date_recognised_ ? last_date_ : std::string(fields[3]);
+        }
     }
     table_.add_articleheader(from, fields[1], fields[0], fields[7], fields[6], date, fields[4]);
 }

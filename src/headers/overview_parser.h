@@ -15,6 +15,8 @@ std::string ParsePoster(std::string_view text);
 
 // "mm-dd-yyyy" from a Date header; the text unchanged when no date is recognised.
 std::string ParseOverviewDate(std::string_view text);
+// The piece of a Date header that ParseOverviewDate looks at.
+std::string_view OverviewDatePart(std::string_view text);
 
 // Splits an XOVER burst into overview records and hands each to the header table.
 class OverviewParser {
@@ -38,6 +40,10 @@ private:
     HeaderTable& table_;
     common::EventPump& pump_;
     HeaderListUpdater* updater_ = nullptr;
+    // Consecutive records mostly share their day: remember the last date piece and its result.
+    std::string last_date_part_;
+    std::string last_date_;
+    bool last_date_recognised_ = false;
     std::int64_t lines_parsed_ = 0;
 };
 

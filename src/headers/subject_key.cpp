@@ -6,116 +6,115 @@ namespace quillfin::headers {
 
 namespace {
 
-constexpr std::size_t npos = std::string::npos;
+constexpr std::size_t npos = std::string_view::npos;
 
-// The parenthesis marker: the lowest digit d with "d)" wins, not the leftmost marker.
-bool CutAtParenthesisMarker(std::string& work, int& window_errors) {
+// The length of work once cut after the marker, or 0 when there is none. The lowest digit d
+// with "d)" wins, not the leftmost marker.
+std::size_t CutAtParenthesisMarker(std::string_view work, int& window_errors) {
     for (char d = '0'; d <= '9'; ++d) {
         const char pattern[] = {d, ')', '\0'};
         std::size_t p = work.find(pattern);  // 0-based position of the digit
         if (p == npos) continue;
         bool window_has_slash = false;
         if (work.size() > 5) {
-            if (p < 5) {
+            if (p < 5)
                 ++window_errors;  // no five characters before the digit
-            } else {
-                window_has_slash = std::string_view(work).substr(p - 5, 5).find('/') != npos;
-            }
+            else
+                window_has_slash = work.substr(p - 5, 5).find('/') != npos;
         }
         std::size_t q = work.find(pattern, p + 1);
         if (q != npos) {
             std::size_t r = work.find(pattern, q + 1);
-            work.resize((r != npos ? r : q) + 2);
-            return true;
+            return (r != npos ? r : q) + 2;
         }
-        if (window_has_slash) {
-            work.resize(p + 2);
-            return true;
-        }
+        if (window_has_slash) return p + 2;
     }
-    return false;
+    return 0;
 }
 
-bool CutAtBracketMarker(std::string& work) {
+std::size_t CutAtBracketMarker(std::string_view work) {
     for (char d = '0'; d <= '9'; ++d) {
         const char pattern[] = {d, ']', '\0'};
         std::size_t p = work.find(pattern);
         if (p == npos) continue;
         std::size_t q = work.find(pattern, p + 1);
         std::size_t r = q == npos ? npos : work.find(pattern, q + 1);
-        std::size_t cut = r != npos ? r : q != npos ? q : p;
-        work.resize(cut + 2);
-        return true;
+        return (r != npos ? r : q != npos ? q : p) + 2;
     }
-    return false;
+    return 0;
 }
 
-// Reduces total to the number after the last '/' of the marker's word.
-void ReduceTotal(std::string& total, char open, char close) {
+// The number after the last '/' of the marker's word, without its closing character.
+std::string_view ReduceTotal(std::string_view total, char open, char close) {
     std::size_t blank = total.rfind(' ');
-    if (blank != npos) total.erase(0, blank + 1);
+    if (blank != npos) total.remove_prefix(blank + 1);
     std::size_t opening = total.rfind(open);
-    if (opening != npos) total.erase(0, opening + 1);
+    if (opening != npos) total.remove_prefix(opening + 1);
     std::size_t slash = total.rfind('/');
-    if (slash == npos) {
-        total.clear();
-        return;
-    }
-    total.erase(0, slash + 1);
-    if (total.find(close) != npos)
-        total.pop_back();
-    else
-        total.clear();
+    if (slash == npos) return {};
+    total.remove_prefix(slash + 1);
+    if (total.find(close) == npos) return {};
+    total.remove_suffix(1);
+    return total;
 }
 
-// Cuts work back to everything up to and including the last blank before the marker's word.
-void CutToBase(std::string& work, char close) {
-    while (!work.empty() && work.back() != close) work.pop_back();
-    work.insert(work.begin(), ' ');
-    while (!work.empty() && work.back() != ' ') work.pop_back();
-    if (work == " ")
-        work = "(no subject?)";
-    else
-        work.erase(0, 1);
+// Everything up to and including the last blank before the marker's word.
+std::string_view BaseOf(std::string_view work, char close) {
+    std::size_t closing = work.rfind(close);
+    work = closing == npos ? std::string_view{} : work.substr(0, closing + 1);
+    std::size_t blank = work.rfind(' ');
+    if (blank == npos) return "(no subject?)";
+    return work.substr(0, blank + 1);
 }
 
 }  // namespace
 
-SubjectKey ParseSubjectKey(std::string_view subject) {
-    SubjectKey result;
+void ParseSubjectKey(std::string_view subject, SubjectKey& out) {
+    out.key.clear();
+    out.total.clear();
+    out.window_errors = 0;
     std::string_view full = common::TrimView(subject);
-    std::string work;
-    work.reserve(full.size() + 1);
-    work.append(full);
-    work.push_back(' ');
-    if (work.size() <= 4) {
-        result.key = std::move(work);
-        return result;
-    }
-    if (!CutAtParenthesisMarker(work, result.window_errors) && !CutAtBracketMarker(work)) {
-        result.key = std::move(work);
-        return result;
-    }
-    std::string total = work;
+    // work is the trimmed subject and one blank.
+    out.key.append(full);
+    out.key.push_back(' ');
+    std::string_view work = out.key;
+    if (work.size() <= 4) return;
+    std::size_t cut = CutAtParenthesisMarker(work, out.window_errors);
+    if (cut == 0) cut = CutAtBracketMarker(work);
+    if (cut == 0) return;  // no marker: the key is work itself
+    work = work.substr(0, cut);
+    std::string_view total = work;
+    std::string_view base = work;
     if (work.size() > 4) {
-        if (!total.empty() && total.back() == ')') {
-            ReduceTotal(total, '(', ')');
-            total = common::Trim(total);
-            if (!total.empty()) CutToBase(work, ')');
-        } else if (!total.empty() && total.back() == ']') {
-            ReduceTotal(total, '[', ']');
-            CutToBase(work, ']');
+        if (total.back() == ')') {
+            total = common::TrimView(ReduceTotal(total, '(', ')'));
+            if (!total.empty()) base = BaseOf(work, ')');
+        } else if (total.back() == ']') {
+            total = ReduceTotal(total, '[', ']');
+            base = BaseOf(work, ']');
         }
     }
-    total = common::Trim(total);
-    result.key = common::Trim(work);
-    if (!total.empty()) {
-        result.key += " [xx/";
-        result.key += common::FormatNumber(double(common::WholeValue(total)), "0000000");
-        result.key += "]";
+    out.total = common::TrimView(total);
+    // The base is a piece of out.key itself (or a fixed text): cut it in place.
+    base = common::TrimView(base);
+    if (base.data() >= out.key.data() && base.data() < out.key.data() + out.key.size()) {
+        std::size_t begin = std::size_t(base.data() - out.key.data());
+        out.key.resize(begin + base.size());
+        out.key.erase(0, begin);
+    } else {
+        out.key.assign(base);
     }
-    result.total = std::move(total);
-    return result;
+    if (!out.total.empty()) {
+        out.key += " [xx/";
+        out.key += common::FormatNumber(double(common::WholeValue(out.total)), "0000000");
+        out.key += ']';
+    }
+}
+
+SubjectKey ParseSubjectKey(std::string_view subject) {
+    SubjectKey out;
+    ParseSubjectKey(subject, out);
+    return out;
 }
 
 }  // namespace quillfin::headers

@@ -16,5 +16,7 @@ struct SubjectKey {
 
 // Finds the part marker ("(03/10)", "[2/5]") and cuts the subject down to its base.
 SubjectKey ParseSubjectKey(std::string_view subject);
+// The same into out, reusing its storage: called once per overview line.
+void ParseSubjectKey(std::string_view subject, SubjectKey& out);
 
 }  // namespace quillfin::headers

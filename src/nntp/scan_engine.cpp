@@ -57,7 +57,17 @@ ScanEngine::ScanEngine(Connections& connections, headers::HeaderTable& table,
     table_.SetScanHooks(this);
 }
 
+std::string ScanEngine::ProgressStatus::StatusText() const {
+    if (count > 1) {
+        return "Scanning header " + article + "; averaging " +
+               common::FormatNumber(ScanRate(elapsed, count), "0.0") +
+               " headers per minute. Scan Time:" + common::Str(elapsed) + "s";
+    }
+    return "Scanning header " + article + "  Scan Time:" + common::Str(elapsed) + "s";
+}
+
 ScanEngine::~ScanEngine() {
+    log_.FlushDeferredStatus();
     if (socket_ != nullptr) {
         socket_->onDataArrival = nullptr;
         socket_->onClose = nullptr;
@@ -186,7 +196,7 @@ std::int64_t ScanEngine::ElapsedSeconds() const {
     return common::SecondBoundariesBetween(session_.ScanStart, clock_.Now());
 }
 
-double ScanEngine::ScanRate(std::int64_t elapsed, std::int32_t count) const {
+double ScanEngine::ScanRate(std::int64_t elapsed, std::int32_t count) {
     if (elapsed == 0) return 0.0;
     return (double(count) + 1.0) / double(elapsed) * 60.0;
 }
@@ -357,15 +367,10 @@ void ScanEngine::ReportProgress(const std::string& group, const std::string& art
             if (value > common::NumericValue(row->last)) row->last = article;
         }
     }
-    const std::int64_t elapsed = ElapsedSeconds();
-    const std::int32_t count = session_.ScanHeaderCount;
-    if (count > 1) {
-        Status("Scanning header " + article + "; averaging " +
-               common::FormatNumber(ScanRate(elapsed, count), "0.0") +
-               " headers per minute. Scan Time:" + common::Str(elapsed) + "s");
-    } else {
-        Status("Scanning header " + article + "  Scan Time:" + common::Str(elapsed) + "s");
-    }
+    progress_status_.article = article;
+    progress_status_.elapsed = ElapsedSeconds();
+    progress_status_.count = session_.ScanHeaderCount;
+    log_.ShowStatusLater(progress_status_);
     double unread = 0;
     if (!row->last.empty()) {
         unread = common::NumericValue(row->last) - common::NumericValue(row->lastRead);

@@ -83,6 +83,14 @@ public:
     };
 
 private:
+    // The status line of the last progress report, formatted only when someone reads it.
+    struct ProgressStatus : storage::DeferredStatus {
+        std::string article;
+        std::int64_t elapsed = 0;
+        std::int32_t count = 0;
+        std::string StatusText() const override;
+    };
+
     void HandleScanData(const std::string& chunk);
     void DispatchReply(const std::string& chunk);
     void HandleGreeting(const std::string& chunk);
@@ -102,7 +110,7 @@ private:
 
     storage::GroupEntry* FindRow(const std::string& group);
     void RowsChanged();
-    double ScanRate(std::int64_t elapsed, std::int32_t count) const;
+    static double ScanRate(std::int64_t elapsed, std::int32_t count);
     std::int64_t ElapsedSeconds() const;
     void Status(const std::string& text) { log_.LogEvent(text, false); }
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
@@ -119,6 +127,7 @@ private:
     Socket* socket_ = nullptr;
     SoundPlayer* sounds_ = nullptr;
     SessionCallouts* callouts_ = nullptr;
+    ProgressStatus progress_status_;
 
     // The walk over the group list.
     bool driving_ = false;

@@ -11,13 +11,32 @@ ActivityLog::ActivityLog(const Settings& settings, const common::Clock& clock,
                          std::string program_dir)
     : settings_(settings), clock_(clock), program_dir_(std::move(program_dir)) {}
 
-void ActivityLog::LogEvent(std::string_view text, bool keep) {
-    std::string line;
+static std::string FirstLine(std::string_view text) {
     std::size_t cr = text.find('\r');
-    if (cr != std::string_view::npos)
-        line = common::Trim(text.substr(0, cr));
-    else
-        line = std::string(text);
+    if (cr != std::string_view::npos) return common::Trim(text.substr(0, cr));
+    return std::string(text);
+}
+
+void ActivityLog::ShowStatusLater(const DeferredStatus& source) {
+    deferred_ = &source;
+    ++revision_;
+    if (settings_.chkEnableLogging != 0 && lines_.size() > kMaxLines) lines_.pop_back();
+}
+
+void ActivityLog::FlushDeferredStatus() const {
+    if (deferred_ == nullptr) return;
+    status_line_ = FirstLine(deferred_->StatusText());
+    deferred_ = nullptr;
+}
+
+const std::string& ActivityLog::StatusLine() const {
+    FlushDeferredStatus();
+    return status_line_;
+}
+
+void ActivityLog::LogEvent(std::string_view text, bool keep) {
+    std::string line = FirstLine(text);
+    deferred_ = nullptr;
     status_line_ = line;
     ++revision_;
     if (settings_.chkEnableLogging == 0) return;
