@@ -16,8 +16,7 @@ using testing::TempDir;
 class ActivityLogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Local time is UTC here, so the clock below reads 14:07:09 on 03/05/2024.
-        ::setenv("TZ", "UTC", 1);
+        ::setenv("TZ", "UTC", 1);  // the clock below then reads 14:07:09 on 03/05/2024
         ::tzset();
         settings.chkEnableLogging = 1;
         settings.chkLogFile = 1;
@@ -29,56 +28,31 @@ class ActivityLogTest : public ::testing::Test {
     ActivityLog log{settings, clock, dir.Path()};
 };
 
-TEST_F(ActivityLogTest, KeptReportGoesToStatusListAndFile) {
-    log.LogEvent("Connected to news.example.net", true);
-    EXPECT_EQ(log.StatusLine(), "Connected to news.example.net");
-    ASSERT_EQ(log.Lines().size(), 1u);
-    EXPECT_EQ(log.Lines().front(), "14:07:09  Connected to news.example.net");
-    EXPECT_EQ(log.SelectedLine(), 0);
-    clock.Advance(61s);
-    log.LogEvent("Second", true);
-    EXPECT_EQ(log.Lines().front(), "14:08:10  Second");
-    EXPECT_EQ(dir.Read("OPSLOG.TXT"),
-              "03/05/2024 14:07:09  Connected to news.example.net\r\n"
-              "03/05/2024 14:08:10  Second\r\n");
-}
-
-TEST_F(ActivityLogTest, TextIsCutAtTheFirstCarriageReturn) {
+TEST_F(ActivityLogTest, ReportsReachStatusListAndFileAsEnabled) {
     log.LogEvent("  First sentence.  \r\nSecond one.\r\n", true);
     EXPECT_EQ(log.StatusLine(), "First sentence.");
-    EXPECT_EQ(log.Lines().front(), "14:07:09  First sentence.");
+    clock.Advance(61s);
     log.LogEvent("split\nby a lone LF", true);
-    EXPECT_EQ(dir.Read("OPSLOG.TXT"),
-              "03/05/2024 14:07:09  First sentence.\r\n"
-              "03/05/2024 14:07:09  split by a lone LF\r\n");
-}
-
-TEST_F(ActivityLogTest, StatusOnlyReportsAreNotKept) {
-    log.LogEvent("kept", true);
     log.LogEvent("Read: 42", false);
     EXPECT_EQ(log.StatusLine(), "Read: 42");
-    EXPECT_EQ(log.Lines().size(), 1u);
-    EXPECT_EQ(dir.Read("OPSLOG.TXT"), "03/05/2024 14:07:09  kept\r\n");
-}
-
-TEST_F(ActivityLogTest, ListHoldsAtMost99LinesNewestFirst) {
-    for (int i = 1; i <= 150; ++i) log.LogEvent("report " + std::to_string(i), true);
-    ASSERT_EQ(log.Lines().size(), 99u);
-    EXPECT_EQ(log.Lines().front(), "14:07:09  report 150");
-    EXPECT_EQ(log.Lines().back(), "14:07:09  report 52");
-}
-
-TEST_F(ActivityLogTest, DisabledLoggingReachesOnlyTheStatusLine) {
-    settings.chkEnableLogging = 0;
-    log.LogEvent("not kept", true);
-    EXPECT_EQ(log.StatusLine(), "not kept");
-    EXPECT_TRUE(log.Lines().empty());
-    EXPECT_FALSE(dir.Exists("OPSLOG.TXT"));
-    settings.chkEnableLogging = 1;
     settings.chkLogFile = 0;
     log.LogEvent("list only", true);
-    EXPECT_EQ(log.Lines().size(), 1u);
-    EXPECT_FALSE(dir.Exists("OPSLOG.TXT"));
+    settings.chkEnableLogging = 0;
+    settings.chkLogFile = 1;
+    log.LogEvent("status only", true);
+    EXPECT_EQ(log.StatusLine(), "status only");
+    ASSERT_EQ(log.Lines().size(), 3u);
+    EXPECT_EQ(log.Lines().front(), "14:08:10  list only");
+    EXPECT_EQ(log.Lines().back(), "14:07:09  First sentence.");
+    EXPECT_EQ(dir.Read("OPSLOG.TXT"),
+              "03/05/2024 14:07:09  First sentence.\r\n"
+              "03/05/2024 14:08:10  split by a lone LF\r\n");
+    settings.chkEnableLogging = 1;
+    for (int i = 1; i <= 150; ++i) log.LogEvent("report " + std::to_string(i), true);
+    ASSERT_EQ(log.Lines().size(), 99u);  // newest first
+    EXPECT_EQ(log.Lines().front(), "14:08:10  report 150");
+    EXPECT_EQ(log.Lines().back(), "14:08:10  report 52");
+    EXPECT_EQ(log.SelectedLine(), 0);
 }
 
 TEST_F(ActivityLogTest, UnwritableLogFileIsCountedNotFatal) {
@@ -86,6 +60,36 @@ TEST_F(ActivityLogTest, UnwritableLogFileIsCountedNotFatal) {
     broken.LogEvent("lost line", true);
     EXPECT_EQ(broken.Lines().size(), 1u);
     EXPECT_EQ(broken.FileFailures(), 1);
+}
+
+struct CountingStatus : DeferredStatus {
+    std::string StatusText() const override {
+        ++formatted;
+        return text;
+    }
+    std::string text;
+    mutable int formatted = 0;
+};
+
+TEST(DeferredStatusTest, FormattedOnceWhenReadAndReplacedByLaterReports) {
+    Settings settings;
+    settings.chkEnableLogging = 1;
+    common::ManualClock clock;
+    ActivityLog log(settings, clock, "/nonexistent-dir");
+    CountingStatus status;
+    for (int i = 0; i < 1000; ++i) {
+        status.text = "Scanning header " + std::to_string(i) + "\r\nrest";
+        log.ShowStatusLater(status);
+    }
+    EXPECT_EQ(status.formatted, 0);
+    EXPECT_EQ(log.StatusLine(), "Scanning header 999");
+    EXPECT_EQ(log.StatusLine(), "Scanning header 999");
+    EXPECT_EQ(status.formatted, 1);
+    log.ShowStatusLater(status);
+    log.LogEvent("Scan Complete.", true);
+    EXPECT_EQ(log.StatusLine(), "Scan Complete.");
+    EXPECT_EQ(status.formatted, 1);
+    EXPECT_EQ(log.Lines().size(), 1u);
 }
 
 }  // namespace
