@@ -1,38 +1,50 @@
 #pragma once
 
+#include <QHostAddress>
+#include <QTcpSocket>
 #include <string>
 
 namespace quillfin::platform {
 
-// A blocking NNTP client on plain sockets, for the tests' own view of a server: reading raw
-// replies and posting articles. Not the program's client.
+// A blocking client for the tests' own view of a server: status lines, and posting.
 class RawNntpClient {
   public:
-    RawNntpClient() = default;
-    ~RawNntpClient();
-    RawNntpClient(const RawNntpClient&) = delete;
-    RawNntpClient& operator=(const RawNntpClient&) = delete;
-
-    // Connects and returns the greeting line; empty when the connection failed.
-    std::string Connect(int port, int timeout_ms = 5000);
-    // Sends line + CR LF and returns the status line (with CR LF).
-    std::string Command(const std::string& line);
-    // Sends line + CR LF and returns the whole reply; multi_line replies are read up to and
-    // including the "." line when the status code says one follows.
-    std::string Request(const std::string& line);
-    // POST of a whole article (head, blank line, body; LF or CR LF), dot-stuffed. Returns the
-    // final status line.
-    std::string Post(const std::string& article);
-    void Close();
+    // The greeting; empty when the connection failed.
+    std::string Connect(int port) {
+        socket_.connectToHost(QHostAddress::LocalHost, quint16(port));
+        return socket_.waitForConnected(5000) ? ReadLine() : "";
+    }
+    // The status line, CR LF included; empty once the server has closed.
+    std::string Command(const std::string& line) {
+        if (socket_.state() != QAbstractSocket::ConnectedState) return "";
+        const std::string data = line + "\r\n";
+        socket_.write(data.data(), qint64(data.size()));
+        while (socket_.bytesToWrite() > 0 && socket_.waitForBytesWritten(5000)) {
+        }
+        return ReadLine();
+    }
+    // Head, blank line and body, lines ending in LF or CR LF; returns the final status line.
+    std::string Post(const std::string& article) {
+        const std::string go_ahead = Command("POST");
+        if (!go_ahead.starts_with("340")) return go_ahead;
+        std::string wire;
+        bool line_start = true;
+        for (std::size_t i = 0; i < article.size(); ++i) {
+            if (line_start && article[i] == '.') wire += '.';
+            if (article[i] == '\n' && (i == 0 || article[i - 1] != '\r')) wire += '\r';
+            wire += article[i];
+            line_start = article[i] == '\n';
+        }
+        return Command(wire + (line_start ? "." : "\r\n."));
+    }
 
   private:
-    bool SendAll(const std::string& data);
-    std::string ReadLine();
-    std::string ReadUntilEndLine();
-
-    int fd_ = -1;
-    int timeout_ms_ = 5000;
-    std::string buffer_;
+    std::string ReadLine() {
+        while (!socket_.canReadLine() && socket_.waitForReadyRead(5000)) {
+        }
+        return (socket_.canReadLine() ? socket_.readLine() : socket_.readAll()).toStdString();
+    }
+    QTcpSocket socket_;
 };
 
 }  // namespace quillfin::platform

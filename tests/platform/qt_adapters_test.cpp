@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractSocket>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <numeric>
+
+#include "platform/scan_rig.h"
+#include "testserver/nntp_test_server.h"
+
+namespace quillfin::platform {
+namespace {
+
+using testserver::ReplyRule;
+
+// A QtSocket with its events recorded.
+struct Recorder {
+    QtSocket socket;
+    std::vector<std::string> chunks;
+    int arrivals_not_in_state_7 = 0;
+    int closes = 0;
+    std::vector<std::pair<int, std::string>> errors;
+
+    explicit Recorder(int port) {
+        socket.onDataArrival = [this](const std::string& chunk) {
+            chunks.push_back(chunk);
+            arrivals_not_in_state_7 += socket.GetState() != 7;
+        };
+        socket.onClose = [this] { ++closes; };
+        socket.onError = [this](int number, const std::string& text) {
+            errors.emplace_back(number, text);
+        };
+        socket.SetRemoteHost("127.0.0.1");
+        socket.SetRemotePort(port);
+    }
+    std::string All() const { return std::accumulate(chunks.begin(), chunks.end(), std::string()); }
+};
+
+class QtSocketTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server.WithSpool([](auto& spool) { spool.AddArticle("alt.test", {.subject = "one"}); });
+        ASSERT_TRUE(server.Start()) << server.Error();
+    }
+    testserver::NntpTestServer server;
+};
+
+// Each arrival is one chunk, whether the server split a reply or merged two.
+TEST_F(QtSocketTest, StatesAndChunksFromConnectToOurOwnCloseAndARefusal) {
+    server.AddRule({.command = ReplyRule::kGreeting, .splitAt = {2, 5}, .pauseMs = 150});
+    server.AddRule({.command = "GROUP", .after = "480 Authentication required\r\n"});
+    Recorder r(server.Port());
+    EXPECT_EQ(r.socket.GetState(), 0);
+    r.socket.Send("LIST\r\n");  // not connected: dropped
+    r.socket.Connect();
+    const int connecting = r.socket.GetState();
+    EXPECT_TRUE(connecting == 4 || connecting == 6 || connecting == 7) << connecting;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.chunks.size() == 3; }));
+    EXPECT_EQ(r.chunks, (std::vector<std::string>{"20", "0 Q",
+                                                  "uillfin test server ready (posting ok)\r\n"}));
+    r.socket.Send("GROUP alt.test\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.chunks.size() == 4; }));
+    EXPECT_EQ(r.chunks[3], "211 1 1 1 alt.test\r\n480 Authentication required\r\n");
+    EXPECT_EQ(server.Commands(), std::vector<std::string>{"GROUP alt.test"});
+
+    r.socket.Close();
+    EXPECT_EQ(r.socket.GetState(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.OpenConnections() == 0; }));
+    QTest::qWait(30);
+    EXPECT_EQ(r.closes, 0) << "our own close is not the peer's";
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(r.arrivals_not_in_state_7, 0);
+
+    server.Stop();
+    r.socket.Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.errors.empty(); }));
+    EXPECT_EQ(r.errors[0].first, int(QAbstractSocket::ConnectionRefusedError));
+    EXPECT_FALSE(r.errors[0].second.empty());
+    EXPECT_EQ(r.socket.GetState(), 9);
+    EXPECT_EQ(r.closes, 0);
+    r.socket.Close();
+    EXPECT_EQ(r.socket.GetState(), 0);
+}
+
+TEST_F(QtSocketTest, PeerCloseDeliversTheLastDataThenCloseAndStaysInState8) {
+    server.AddRule({.command = "XOVER", .dropAfterBytes = 60});
+    Recorder r(server.Port());
+    r.socket.Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !r.chunks.empty(); }));
+    r.socket.Send("GROUP alt.test\r\nXOVER 1-9\r\n");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.closes == 1; }));
+    const std::string all = r.All();
+    ASSERT_GE(all.size(), 60u);
+    EXPECT_EQ(all.substr(all.size() - 60, 4), "224 ");
+    EXPECT_EQ(r.arrivals_not_in_state_7, 0);
+    EXPECT_TRUE(r.errors.empty());
+    QTest::qWait(30);
+    EXPECT_EQ(r.socket.GetState(), 8);
+    r.socket.Send("QUIT\r\n");  // not connected: dropped
+
+    r.socket.Close();
+    EXPECT_EQ(r.socket.GetState(), 0);
+    r.socket.Connect();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.ConnectionCount() == 2; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.socket.GetState() == 7; }));
+}
+
+TEST_F(QtSocketTest, BytesArrivingDuringANestedEventLoopAreStillDelivered) {
+    server.AddRule({.command = ReplyRule::kGreeting, .splitAt = {4}, .pauseMs = 30});
+    Recorder r(server.Port());
+    // The handler lets events run while the second piece arrives, as the overview parse does.
+    r.socket.onDataArrival = [&](const std::string& chunk) {
+        r.chunks.push_back(chunk);
+        QElapsedTimer t;
+        t.start();
+        while (r.chunks.size() == 1 && t.elapsed() < 200) QCoreApplication::processEvents();
+    };
+    r.socket.Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return r.chunks.size() >= 2; }, 3000));
+    EXPECT_EQ(r.All(), "200 Quillfin test server ready (posting ok)\r\n");
+}
+
+TEST(QtTimerTest, TicksUntilSetToZeroEvenFromItsOwnTick) {
+    QtTimer timer;
+    int ticks = 0;
+    timer.onTick = [&] {
+        if (++ticks == 3) timer.SetInterval(0);
+    };
+    QTest::qWait(30);
+    EXPECT_EQ(ticks, 0) << "a new timer is stopped";
+    timer.SetInterval(5);
+    EXPECT_EQ(timer.Interval(), 5);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticks == 3; }, 2000));
+    QTest::qWait(30);
+    EXPECT_EQ(ticks, 3);
+    EXPECT_EQ(timer.Interval(), 0);
+}
+
+}  // namespace
+}  // namespace quillfin::platform
