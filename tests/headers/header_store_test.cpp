@@ -17,15 +17,7 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-class HookPump : public common::EventPump {
-  public:
-    void Pump() override {
-        ++count;
-        if (hook) hook();
-    }
-    int count = 0;
-    std::function<void()> hook;
-};
+using testing::HookPump;
 
 // Everything a load or save touches, over a fresh program folder.
 struct Harness {

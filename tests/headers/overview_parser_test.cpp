@@ -4,14 +4,11 @@
 
 #include "common/run_error.h"
 #include "header_fixture.h"
+#include "support/fakes.h"
 
 namespace quillfin::headers {
 namespace {
 
-struct CountingPump : common::EventPump {
-    void Pump() override { ++pumps; }
-    int pumps = 0;
-};
 
 struct RecordingUpdater : HeaderListUpdater {
     void UpdateHeaderList() override { ++updates; }
@@ -34,7 +31,7 @@ protected:
         return out + ".\r\n";
     }
 
-    CountingPump pump;
+    testing::HookPump pump;
     RecordingUpdater updater;
     OverviewParser parser{table, pump};
 };
@@ -131,7 +128,7 @@ TEST_F(OverviewParserTest, YieldsEverySixthLineAndRefreshesActivity) {
     std::vector<std::string> lines;
     for (int i = 1; i <= 13; ++i) lines.push_back(Line(std::to_string(i), "s" + std::to_string(i)));
     parser.parse_xoverdata(Burst(lines));
-    EXPECT_EQ(pump.pumps, 2);
+    EXPECT_EQ(pump.count, 2);
     EXPECT_EQ(hooks.touches, 2);
 }
 

@@ -19,15 +19,7 @@ namespace {
 using Texts = std::vector<std::string>;
 using Tags = std::vector<std::int32_t>;
 
-class HookPump : public common::EventPump {
-  public:
-    void Pump() override {
-        ++count;
-        if (hook) hook();
-    }
-    int count = 0;
-    std::function<void()> hook;
-};
+using testing::HookPump;
 
 struct RecordingPreview : Mp3Previewer {
     void PreviewMp3(std::int32_t index) override { previewed.push_back(index); }

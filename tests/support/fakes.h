@@ -1,10 +1,12 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "common/event_pump.h"
 #include "common/prompts.h"
 
 namespace quillfin::testing {
@@ -29,6 +31,17 @@ public:
     }
     std::vector<Shown> shown;
     std::deque<bool> answers;
+};
+
+// Counts the pumps and runs a hook in each: events arriving in the middle of long work.
+class HookPump : public common::EventPump {
+public:
+    void Pump() override {
+        ++count;
+        if (hook) hook();
+    }
+    int count = 0;
+    std::function<void()> hook;
 };
 
 }  // namespace quillfin::testing
