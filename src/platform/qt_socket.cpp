@@ -18,6 +18,7 @@ class QtSocket::Bridge {
     void OnErrorOccurred(QAbstractSocket::SocketError error);
     void OnDisconnected();
     void PeerClosed();
+    void RaiseEnd(Ended ended, int number, const std::string& description);
 
     QtSocket& owner_;
     QTcpSocket* socket_;
@@ -27,6 +28,11 @@ class QtSocket::Bridge {
     Ended ended_ = Ended::kNo;
     bool closing_ourselves_ = false;
     bool delivering_ = false;
+    // A close or error seen while an outer delivery still drains the buffer: raised by that
+    // delivery once the last bytes are out, so they arrive while the state is "connected".
+    Ended pending_end_ = Ended::kNo;
+    int pending_number_ = 0;
+    std::string pending_description_;
     // Cleared when the owner goes, so a callback that destroys it stops the delivery loop.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
@@ -60,15 +66,36 @@ void QtSocket::Bridge::DeliverAvailable() {
         if (!*alive) return;
     }
     delivering_ = false;
+    if (pending_end_ != Ended::kNo) {
+        const Ended ended = pending_end_;
+        pending_end_ = Ended::kNo;
+        RaiseEnd(ended, pending_number_, pending_description_);
+    }
 }
 
-void QtSocket::Bridge::PeerClosed() {
+void QtSocket::Bridge::RaiseEnd(Ended ended, int number, const std::string& description) {
     if (ended_ != Ended::kNo) return;
-    // What arrived before the close is handed over while the state is still "connected".
+    if (delivering_) {
+        if (pending_end_ == Ended::kNo) {
+            pending_end_ = ended;
+            pending_number_ = number;
+            pending_description_ = description;
+        }
+        return;
+    }
+    // What arrived before the end is handed over while the state is still "connected".
+    std::shared_ptr<bool> alive = alive_;
     DeliverAvailable();
-    ended_ = Ended::kPeerClosed;
-    if (owner_.onClose) owner_.onClose();
+    if (!*alive || ended_ != Ended::kNo) return;
+    ended_ = ended;
+    if (ended == Ended::kPeerClosed) {
+        if (owner_.onClose) owner_.onClose();
+    } else if (owner_.onError) {
+        owner_.onError(number, description);
+    }
 }
+
+void QtSocket::Bridge::PeerClosed() { RaiseEnd(Ended::kPeerClosed, 0, {}); }
 
 void QtSocket::Bridge::OnErrorOccurred(QAbstractSocket::SocketError error) {
     if (closing_ourselves_ || ended_ != Ended::kNo) return;
@@ -76,9 +103,7 @@ void QtSocket::Bridge::OnErrorOccurred(QAbstractSocket::SocketError error) {
         PeerClosed();
         return;
     }
-    DeliverAvailable();
-    ended_ = Ended::kError;
-    if (owner_.onError) owner_.onError(int(error), socket_->errorString().toStdString());
+    RaiseEnd(Ended::kError, int(error), socket_->errorString().toStdString());
 }
 
 void QtSocket::Bridge::OnDisconnected() {
@@ -112,8 +137,8 @@ void QtSocket::Connect() {
 }
 
 void QtSocket::Send(const std::string& data) {
-    if (GetState() != kConnected) return;
     QTcpSocket& socket = *bridge_->socket_;
+    if (GetState() != kConnected || socket.state() != QAbstractSocket::ConnectedState) return;
     socket.write(data.data(), qint64(data.size()));
     // Hand the bytes to the kernel now rather than at the next turn of the event loop.
     socket.flush();
@@ -126,11 +151,14 @@ void QtSocket::Close() {
     socket.abort();
     bridge_->closing_ourselves_ = false;
     bridge_->ended_ = Bridge::Ended::kNo;
+    bridge_->pending_end_ = Bridge::Ended::kNo;
 }
 
 int QtSocket::GetState() const {
     if (bridge_->ended_ == Bridge::Ended::kError) return kError;
     if (bridge_->ended_ == Bridge::Ended::kPeerClosed) return kPeerClosing;
+    // Until the last bytes are handed over, the end is not announced.
+    if (bridge_->pending_end_ != Bridge::Ended::kNo) return kConnected;
     switch (bridge_->socket_->state()) {
         case QAbstractSocket::UnconnectedState:
             return kClosed;

@@ -120,6 +120,32 @@ TEST_F(QtSocketTest, BytesArrivingDuringANestedEventLoopAreStillDelivered) {
     EXPECT_EQ(r.All(), "200 Quillfin test server ready (posting ok)\r\n");
 }
 
+TEST_F(QtSocketTest, APeerCloseDuringANestedEventLoopComesAfterTheLastBytes) {
+    const std::string greeting = "200 Quillfin test server ready (posting ok)\r\n";
+    server.AddRule({.command = ReplyRule::kGreeting,
+                    .dropAfterBytes = greeting.size(),
+                    .splitAt = {4},
+                    .pauseMs = 30});
+    Recorder r(server.Port());
+    std::vector<std::string> events;
+    r.socket.onDataArrival = [&](const std::string& chunk) {
+        r.chunks.push_back(chunk);
+        r.arrivals_not_in_state_7 += r.socket.GetState() != 7;
+        events.push_back("data");
+        QElapsedTimer t;
+        t.start();
+        while (r.chunks.size() == 1 && t.elapsed() < 300) QCoreApplication::processEvents();
+    };
+    r.socket.onClose = [&] { events.push_back("close"); };
+    r.socket.Connect();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !events.empty() && events.back() == "close"; }, 3000));
+    EXPECT_EQ(r.All(), greeting);
+    EXPECT_EQ(r.arrivals_not_in_state_7, 0);
+    EXPECT_EQ(events.back(), "close");
+    EXPECT_EQ(std::count(events.begin(), events.end(), "close"), 1);
+    EXPECT_EQ(r.socket.GetState(), 8);
+}
+
 TEST(QtTimerTest, TicksUntilSetToZeroEvenFromItsOwnTick) {
     QtTimer timer;
     int ticks = 0;
