@@ -152,7 +152,7 @@ void BM_OverviewIngest(benchmark::State& state) {
         double seconds = 0;
         while (source.Next(burst)) {
             auto start = std::chrono::steady_clock::now();
-            parser.parse_xoverdata(std::move(burst));
+            parser.parse_xoverdata(burst);
             seconds +=
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         }

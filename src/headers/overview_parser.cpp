@@ -49,7 +49,7 @@ void OverviewParser::LogError(const char* routine, int number, const std::string
     table_.Log().LogEvent(common::FormatRunError(routine, number, description), true);
 }
 
-void OverviewParser::parse_xoverdata(std::string XoverBuffer) {
+void OverviewParser::parse_xoverdata(std::string_view XoverBuffer) {
     ScanHooks* hooks = table_.Hooks();
     // Walk the buffer by offsets; cutting the rest of the text line by line would cost the
     // square of the burst's length.

@@ -25,9 +25,9 @@ public:
 
     void SetListUpdater(HeaderListUpdater* updater) { updater_ = updater; }
 
-    // Parses one whole burst: status line, overview lines, "." line. Takes the text by value:
-    // the events it lets run may change the scan engine's buffer meanwhile.
-    void parse_xoverdata(std::string XoverBuffer);
+    // Parses one whole burst: status line, overview lines, "." line. The parse lets events
+    // run, so the text must be one that they cannot change (a temporary is fine).
+    void parse_xoverdata(std::string_view XoverBuffer);
     // One overview line.
     void xover_proccess(std::string_view line);
 

@@ -313,14 +313,19 @@ void ScanEngine::BurstReceiver(const std::string& chunk) {
 }
 
 void ScanEngine::ParseBurst() {
-    std::string burst = std::move(xover_buffer_);
+    // The burst moves to a buffer of its own: the events the parse lets run may append to
+    // xover_buffer_. Both keep their capacity, so no burst pays for growing them again.
+    parse_buffer_.swap(xover_buffer_);
     xover_buffer_.clear();
     parsing_ = true;
     after_burst_pending_ = false;
     try {
-        parser_.parse_xoverdata(std::move(burst));
+        parser_.parse_xoverdata(std::string_view(parse_buffer_));
     } catch (const std::exception&) {
     }
+    parse_buffer_.clear();
+    // An odd huge burst should not pin its memory for the rest of the run.
+    if (parse_buffer_.capacity() > (16u << 20)) std::string().swap(parse_buffer_);
     parsing_ = false;
     session_.ScanBuffer.clear();
     if (after_burst_pending_) {

@@ -150,6 +150,7 @@ private:
     std::int64_t group_span_ = 0;
     std::int64_t unread_at_group_ = 0;
     std::string xover_buffer_;
+    std::string parse_buffer_;
     std::string burst_end_;
 
     // ReportProgress runs for every overview line: remember where CurrentGroup's row is.
