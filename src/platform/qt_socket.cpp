@@ -28,6 +28,7 @@ class QtSocket::Bridge {
     Ended ended_ = Ended::kNo;
     bool closing_ourselves_ = false;
     bool delivering_ = false;
+    std::string chunk_;
     // A close or error seen while an outer delivery still drains the buffer: raised by that
     // delivery once the last bytes are out, so they arrive while the state is "connected".
     Ended pending_end_ = Ended::kNo;
@@ -60,9 +61,12 @@ void QtSocket::Bridge::DeliverAvailable() {
     delivering_ = true;
     std::shared_ptr<bool> alive = alive_;
     while (socket_->bytesAvailable() > 0) {
-        const QByteArray bytes = socket_->readAll();
-        std::string chunk(bytes.constData(), std::size_t(bytes.size()));
-        if (owner_.onDataArrival) owner_.onDataArrival(chunk);
+        // Read straight into one reused buffer: a scan moves megabytes through here.
+        chunk_.resize(std::size_t(socket_->bytesAvailable()));
+        const qint64 read = socket_->read(chunk_.data(), qint64(chunk_.size()));
+        if (read <= 0) break;
+        chunk_.resize(std::size_t(read));
+        if (owner_.onDataArrival) owner_.onDataArrival(chunk_);
         if (!*alive) return;
     }
     delivering_ = false;
