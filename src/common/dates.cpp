@@ -1,7 +1,5 @@
 #include "common/dates.h"
 
-#include <cstdio>
-#include <vector>
 
 #include "common/text.h"
 
@@ -30,12 +28,18 @@ int MonthFromName(std::string_view word) {
 }
 
 struct Token {
-    std::string text;
+    std::string_view text;
     bool numeric = false;
 };
 
-std::vector<Token> Tokens(std::string_view text) {
-    std::vector<Token> out;
+// The words and numbers of a date; count 4 stands for "more than three".
+struct Tokens {
+    Token items[3];
+    int count = 0;
+};
+
+Tokens Split(std::string_view text) {
+    Tokens out;
     std::size_t i = 0;
     while (i < text.size()) {
         char c = text[i];
@@ -43,25 +47,29 @@ std::vector<Token> Tokens(std::string_view text) {
             ++i;
             continue;
         }
-        Token token;
-        bool digit = c >= '0' && c <= '9';
-        token.numeric = digit;
+        const bool digit = c >= '0' && c <= '9';
+        const std::size_t start = i;
         while (i < text.size()) {
             char d = text[i];
             bool d_digit = d >= '0' && d <= '9';
             bool d_alpha = (d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z') || d == '.';
             if (digit ? !d_digit : !d_alpha) break;
-            token.text += d;
             ++i;
         }
-        if (token.text.empty()) return {};  // a character that belongs to no date
-        out.push_back(token);
+        if (i == start || out.count == 3) return {{}, 4};  // no date has this character or word
+        out.items[out.count++] = {text.substr(start, i - start), digit};
     }
     return out;
 }
 
+int Number(const Token& t) {
+    int value = 0;
+    for (char c : t.text) value = value * 10 + (c - '0');
+    return value;
+}
+
 int Year(const Token& t) {
-    int y = std::stoi(t.text);
+    int y = Number(t);
     if (t.text.size() <= 2) y += y < 30 ? 2000 : 1900;
     return y;
 }
@@ -74,35 +82,40 @@ std::optional<CalendarDate> Checked(int y, int m, int d) {
 }  // namespace
 
 std::optional<CalendarDate> RecogniseDate(std::string_view text) {
-    std::vector<Token> t = Tokens(text);
-    if (t.size() != 3) return {};
-    for (const Token& token : t)
+    Tokens tokens = Split(text);
+    if (tokens.count != 3) return {};
+    const Token* t = tokens.items;
+    for (const Token& token : tokens.items)
         if (token.numeric && token.text.size() > 4) return {};
     // day Month year
     if (t[0].numeric && !t[1].numeric && t[2].numeric) {
         int m = MonthFromName(t[1].text);
         if (m == 0 || t[0].text.size() > 2) return {};
-        return Checked(Year(t[2]), m, std::stoi(t[0].text));
+        return Checked(Year(t[2]), m, Number(t[0]));
     }
     // Month day year
     if (!t[0].numeric && t[1].numeric && t[2].numeric) {
         int m = MonthFromName(t[0].text);
         if (m == 0 || t[1].text.size() > 2) return {};
-        return Checked(Year(t[2]), m, std::stoi(t[1].text));
+        return Checked(Year(t[2]), m, Number(t[1]));
     }
     if (t[0].numeric && t[1].numeric && t[2].numeric) {
         if (t[0].text.size() == 4)  // year-month-day
-            return Checked(std::stoi(t[0].text), std::stoi(t[1].text), std::stoi(t[2].text));
+            return Checked(Number(t[0]), Number(t[1]), Number(t[2]));
         if (t[0].text.size() <= 2 && t[1].text.size() <= 2)  // month/day/year
-            return Checked(Year(t[2]), std::stoi(t[0].text), std::stoi(t[1].text));
+            return Checked(Year(t[2]), Number(t[0]), Number(t[1]));
     }
     return {};
 }
 
 std::string FormatMonthDayYear(const CalendarDate& date) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%02d-%02d-%04d", date.month, date.day, date.year);
-    return buffer;
+    std::string out = "00-00-0000";
+    out[0] = char('0' + date.month / 10);
+    out[1] = char('0' + date.month % 10);
+    out[3] = char('0' + date.day / 10);
+    out[4] = char('0' + date.day % 10);
+    for (int i = 9, year = date.year; i >= 6; --i, year /= 10) out[i] = char('0' + year % 10);
+    return out;
 }
 
 }  // namespace quillfin::common

@@ -148,6 +148,10 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
         if (join == Join::kDrop) return;
         if (join == Join::kAppend) {
             HeaderEntry& entry = Entry(index);
+            // A second part means the posting is arriving: make room for the announced total
+            // at once (up to a bound) rather than growing the array part by part.
+            if (entry.Parts.size() == 1 && entry.PartTotal > 1)
+                entry.Parts.reserve(std::size_t(std::min(entry.PartTotal, 64)));
             entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
             entry.Size += common::WholeValue(bytes);
             NoteAppended(index);
