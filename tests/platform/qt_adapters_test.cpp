@@ -146,6 +146,27 @@ TEST_F(QtSocketTest, APeerCloseDuringANestedEventLoopComesAfterTheLastBytes) {
     EXPECT_EQ(r.socket.GetState(), 8);
 }
 
+// The overview parse asks for a pump every sixth line; the pump runs the events only every
+// couple of milliseconds, but it does run them.
+TEST(QtEventPumpTest, PumpIfDueRunsEventsButNotOnEveryCall) {
+    QtEventPump pump;
+    int runs = 0;
+    // Events posted to the context die with it, so none outlives this test.
+    QObject context;
+    std::function<void()> post = [&] {
+        QMetaObject::invokeMethod(&context, [&] { ++runs, post(); }, Qt::QueuedConnection);
+    };
+    post();
+    pump.Pump();
+    EXPECT_EQ(runs, 1);
+    for (int i = 0; i < 10000; ++i) pump.PumpIfDue();
+    EXPECT_LT(runs, 100);
+    QTest::qWait(5);
+    const int before = runs;
+    pump.PumpIfDue();
+    EXPECT_GT(runs, before);
+}
+
 TEST(QtTimerTest, TicksUntilSetToZeroEvenFromItsOwnTick) {
     QtTimer timer;
     int ticks = 0;
