@@ -5,6 +5,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
+#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -116,7 +118,14 @@ struct ScanFigures {
     std::int64_t parts = 0;
     std::string last_read;
     long pumps = 0;
+    long page_faults = 0;
 };
+
+long MinorFaults() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt;
+}
 
 ScanFigures ScanSeconds(int port, const std::string& program_dir) {
     storage::Settings settings;
@@ -179,6 +188,8 @@ ScanFigures ScanSeconds(int port, const std::string& program_dir) {
     });
     QTimer::singleShot(300000, &loop, &QEventLoop::quit);
 
+    const auto m0 = mallinfo2();
+    const long faults_before = MinorFaults();
     QElapsedTimer elapsed;
     elapsed.start();
     since_tick.start();
@@ -187,6 +198,9 @@ ScanFigures ScanSeconds(int port, const std::string& program_dir) {
     connections.ConnectScan();
     loop.exec();
     figures.seconds = double(elapsed.nsecsElapsed()) / 1e9;
+    figures.page_faults = MinorFaults() - faults_before;
+    const auto m1 = mallinfo2();
+    std::fprintf(stderr, "heap in use %+.1f MB arena %+.1f MB mmapped %+.1f MB\n", (double(m1.uordblks)-double(m0.uordblks))/1e6, (double(m1.arena)-double(m0.arena))/1e6, (double(m1.hblkhd)-double(m0.hblkhd))/1e6);
     probe.stop();
 
     figures.postings = table.HeaderCount();
@@ -225,6 +239,7 @@ int main(int argc, char** argv) {
     std::printf("scan through QtSocket:        %.3f s (%d postings, %lld parts, lastRead %s)\n",
                 scan.seconds, scan.postings, static_cast<long long>(scan.parts),
                 scan.last_read.c_str());
+    std::printf("page faults during the scan:  %ld (both threads)\n", scan.page_faults);
     std::printf("scan / plain:                 %.2f (target <= 1.5)\n", scan.seconds / plain);
     std::printf("longest event-loop gap:       %.1f ms (target < 50); %ld pumps by the logic\n",
                 scan.longest_gap_ms, scan.pumps);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/heap.h"
 #include "common/text.h"
 #include "headers/header_file_reader.h"
 #include "headers/header_file_writer.h"
@@ -288,6 +289,7 @@ void HeaderStore::ReadPostings(HeaderFileReader& reader, std::int64_t announced,
             std::int64_t read = std::int64_t(table_.HeadersRead) + entry.PartCount();
             table_.HeadersRead = common::ClampTo32(read);
             result->entries.push_back(std::move(entry));
+            common::AdviseHeapGrowth();
         }
         if (outcome != Outcome::kWhole) return;
         if (++since_progress >= step) {

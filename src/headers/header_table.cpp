@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/heap.h"
 #include "common/run_error.h"
 #include "common/text.h"
 #include "headers/subject_key.h"
@@ -55,7 +56,9 @@ struct HeaderTable::PartIndex {
 };
 
 HeaderTable::HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count)
-    : log_(log), indexed_part_count_(indexed_part_count) {}
+    : log_(log), indexed_part_count_(indexed_part_count) {
+    common::PrepareHeapForLargeTables();
+}
 HeaderTable::~HeaderTable() = default;
 
 std::string HeaderTable::ReadCounterText() const { return "Read: " + std::to_string(HeadersRead); }

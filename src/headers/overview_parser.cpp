@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/dates.h"
+#include "common/heap.h"
 #include "common/run_error.h"
 #include "common/text.h"
 
@@ -73,6 +74,7 @@ void OverviewParser::parse_xoverdata(std::string_view XoverBuffer) {
         if (++since_pump == 6) {
             since_pump = 0;
             pump_.PumpIfDue();
+            common::AdviseHeapGrowth();
             if (hooks != nullptr) hooks->TouchScanActivity();
         }
         rest = rest.substr(end + 2);
