@@ -3,10 +3,10 @@
 // requests and only reads each reply to its end line. Prints both times, their ratio, and the
 // longest time the event loop went unserved during the scan.
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
-#include <malloc.h>
 #include <sys/socket.h>
 #include <unistd.h>
 

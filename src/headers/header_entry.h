@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "headers/group_name.h"
+
 namespace quillfin::headers {
 
 // One article of a posting.
@@ -11,7 +13,7 @@ struct PartRef {
     std::string ArticleNumber;  // as received; valid within Group
     std::string Subject;        // the article's full subject, trimmed
     std::int32_t Bytes = 0;
-    std::string Group;
+    GroupName Group;
     std::string Body;  // the whole ARTICLE reply once fetched
     bool Retrieved = false;
 };

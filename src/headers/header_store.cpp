@@ -200,7 +200,8 @@ bool HeaderStore::SaveHeaders() {
         for (const PartRef& part : entry.Parts) {
             writer.WriteNumberLine(part.Bytes);
             writer.WriteLine(part.ArticleNumber);
-            writer.WriteLine(part.Group == entry.Group ? std::string_view() : part.Group);
+            writer.WriteLine(part.Group == entry.Group ? std::string_view()
+                                                       : std::string_view(part.Group.str()));
             writer.WriteLine(part.Subject);
         }
         parts += entry.PartCount();

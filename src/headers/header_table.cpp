@@ -37,7 +37,7 @@ bool SameText(std::string_view a, std::string_view b) {
 struct HeaderTable::PartIndex {
     struct SubjectInfo {
         std::int32_t first = 0;  // 1-based position of the first part with this subject
-        std::string first_group;
+        GroupName first_group;
         bool mixed_groups = false;
     };
     TextMap<std::int32_t> first_article;
@@ -130,7 +130,7 @@ PartRef HeaderTable::MakePart(std::string_view subject, std::string_view article
     PartRef part;
     part.ArticleNumber = std::string(articleNumber);
     part.Subject = std::string(subject);
-    part.Group = std::string(group);
+    part.Group = group;
     try {
         part.Bytes = ConvertBytes(bytes);
     } catch (const common::RunError& e) {

@@ -23,10 +23,22 @@ TEST_F(HeaderTableTest, JoinsThePartsOfOnePosting) {
     EXPECT_EQ(e.Part(2).ArticleNumber, "102");
     EXPECT_EQ(e.Part(2).Subject, "a.jpg (2/2)");
     EXPECT_EQ(e.Part(2).Group, "alt.test");
+    // One stored name for all parts of a group, not a copy each.
+    EXPECT_EQ(&e.Part(1).Group.str(), &e.Part(2).Group.str());
     EXPECT_EQ(e.Group, "alt.test");
     EXPECT_EQ(e.Date, "12-06-2026");
     EXPECT_TRUE(e.Unshown);
     EXPECT_FALSE(e.InBatch || e.Deleted || e.Expired);
+}
+
+TEST(GroupNameTest, EqualNamesAreOneTextAndCompareByIt) {
+    const GroupName a("alt.x"), b(std::string("alt.") + "x"), c("alt.xy");
+    EXPECT_EQ(&a.str(), &b.str());
+    EXPECT_TRUE(a == b);
+    EXPECT_FALSE(a == c);  // the cached last name must not answer for a longer one
+    EXPECT_TRUE(c == std::string("alt.xy"));
+    EXPECT_TRUE(GroupName().empty());
+    EXPECT_FALSE(GroupName() == a);
 }
 
 TEST_F(HeaderTableTest, DropsDuplicatesAndReposts) {
