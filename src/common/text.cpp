@@ -1,5 +1,6 @@
 #include "common/text.h"
 
+#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -81,11 +82,27 @@ std::string FormatNumber(double value, std::string_view pattern) {
         if (c == '0') ++min_digits;
     bool grouping = whole.find(',') != std::string_view::npos;
 
+    // Whole numbers in a pattern of zeros ("00000"): a scan formats one per overview line.
+    if (dot == std::string_view::npos && min_digits == int(pattern.size()) &&
+        std::fabs(value) < 1e15 && value == std::floor(value)) {
+        char digits[24];
+        const auto units = static_cast<std::uint64_t>(std::fabs(value));
+        const int length = int(std::to_chars(digits, digits + sizeof digits, units).ptr - digits);
+        std::string out;
+        out.reserve(std::size_t(std::max(length, min_digits) + 1));
+        if (value < 0) out += '-';
+        if (length < min_digits) out.append(std::size_t(min_digits - length), '0');
+        out.append(digits, std::size_t(length));
+        return out;
+    }
+
     static const double kScale[] = {1, 10, 100, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
     bool negative = value < 0;
-    double scaled = std::fabs(value) * (decimals < 10 ? kScale[decimals] : std::pow(10.0, decimals));
-    // Halves away from zero; the small nudge absorbs binary noise such as 1.2345 * 1000.
-    double rounded = std::floor(scaled + 0.5 + 1e-9 * std::max(1.0, scaled));
+    double scaled =
+        std::fabs(value) * (decimals < 10 ? kScale[decimals] : std::pow(10.0, decimals));
+    // Halves away from zero; the small nudge absorbs binary noise such as 1.2345 * 1000. It
+    // stays far below a unit: at a billion a relative nudge alone would add whole units.
+    double rounded = std::floor(scaled + 0.5 + std::min(1e-9 * std::max(1.0, scaled), 1e-6));
     if (rounded > 9e18) rounded = 9e18;
     auto units = static_cast<std::uint64_t>(rounded);
     std::uint64_t divisor = 1;

@@ -9,23 +9,24 @@
 
 namespace quillfin::headers {
 
-std::string ParsePoster(std::string_view text) {
+std::string_view ParsePoster(std::string_view text) {
     std::size_t lt = text.find('<');
     if (lt != std::string_view::npos) {
-        if (text.find('>') == std::string_view::npos) return std::string(text);
+        if (text.find('>') == std::string_view::npos) return text;
         // Keep what stands before the closing quote and the blank before "<".
         if (lt < 2) throw common::InvalidArgument();
-        std::string result(text.substr(0, lt - 2));
-        if (result.find('"') != std::string::npos) result.erase(0, 1);
+        std::string_view result = text.substr(0, lt - 2);
+        // A quote anywhere costs the first character, as the opening quote would.
+        if (result.find('"') != std::string_view::npos) result.remove_prefix(1);
         return result;
     }
     std::size_t open = text.find('(');
     if (open != std::string_view::npos && text.find(')') != std::string_view::npos) {
         std::string_view after = text.substr(open + 1);
         if (after.empty()) throw common::InvalidArgument();
-        return std::string(after.substr(0, after.size() - 1));
+        return after.substr(0, after.size() - 1);
     }
-    return std::string(text);
+    return text;
 }
 
 std::string_view OverviewDatePart(std::string_view text) {
@@ -94,8 +95,8 @@ void OverviewParser::xover_proccess(std::string_view line) {
     std::string_view fields[8];
     std::string_view rest = line;
     ScanHooks* hooks = table_.Hooks();
-    std::string from;
-    std::string date;
+    std::string_view from;
+    std::string_view date;
     for (int i = 0; i < 8; ++i) {
         std::size_t tab = rest.find('\t');
         // A field with no TAB after it stays empty and the rest is not shortened, so every
@@ -110,7 +111,7 @@ void OverviewParser::xover_proccess(std::string_view line) {
             try {
                 from = ParsePoster(fields[2]);
             } catch (const common::RunError& e) {
-                from = std::string(fields[2]);
+                from = fields[2];
                 if (e.number != common::kInvalidArgument)
                     LogError("xover_proccess", e.number, e.what());
             }
@@ -123,7 +124,7 @@ void OverviewParser::xover_proccess(std::string_view line) {
                 last_date_recognised_ = recognised.has_value();
                 if (recognised) last_date_ = common::FormatMonthDayYear(*recognised);
             }
-            date = last_date_recognised_ ? last_date_ : std::string(fields[3]);
+            date = last_date_recognised_ ? std::string_view(last_date_) : fields[3];
         }
     }
     table_.add_articleheader(from, fields[1], fields[0], fields[7], fields[6], date, fields[4]);

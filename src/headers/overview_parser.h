@@ -9,9 +9,9 @@
 
 namespace quillfin::headers {
 
-// The poster's name from a From header. Throws common::RunError (invalid argument) when the
-// first "<" stands too close to the start for the cut.
-std::string ParsePoster(std::string_view text);
+// The poster's name from a From header, as a piece of it. Throws common::RunError (invalid
+// argument) when the first "<" stands too close to the start for the cut.
+std::string_view ParsePoster(std::string_view text);
 
 // "mm-dd-yyyy" from a Date header; the text unchanged when no date is recognised.
 std::string ParseOverviewDate(std::string_view text);
@@ -20,7 +20,7 @@ std::string_view OverviewDatePart(std::string_view text);
 
 // Splits an XOVER burst into overview records and hands each to the header table.
 class OverviewParser {
-public:
+  public:
     OverviewParser(HeaderTable& table, common::EventPump& pump);
 
     void SetListUpdater(HeaderListUpdater* updater) { updater_ = updater; }
@@ -34,7 +34,7 @@ public:
     // Overview lines handed to xover_proccess since construction.
     std::int64_t LinesParsed() const { return lines_parsed_; }
 
-private:
+  private:
     void LogError(const char* routine, int number, const std::string& description);
 
     HeaderTable& table_;
