@@ -12,9 +12,10 @@ namespace quillfin::headers {
 struct PartRef {
     std::string ArticleNumber;  // as received; valid within Group
     std::string Subject;        // the article's full subject, trimmed
-    std::int32_t Bytes = 0;
     GroupName Group;
     std::string Body;  // the whole ARTICLE reply once fetched
+    // Last, so the two share one word: a table holds millions of parts.
+    std::int32_t Bytes = 0;
     bool Retrieved = false;
 };
 

@@ -149,7 +149,7 @@ TEST_F(HeaderTableTest, ReplaceRebuildsTheJoinIndex) {
     loaded.Subject = "g.rar [xx/0000003]";
     loaded.From = "poster";
     loaded.Group = "alt.test";
-    loaded.Parts.push_back({"10", "g.rar (1/3)", 100, "alt.test", "", false});
+    loaded.Parts.push_back({"10", "g.rar (1/3)", "alt.test", "", 100, false});
     table.Replace({loaded});
     Add("g.rar (2/3)", "11", "100");
     ASSERT_EQ(table.HeaderCount(), 1);
