@@ -32,9 +32,9 @@ class SilentPrompts : public common::Prompts {
     bool AskYesNo(const std::string&, const std::string&) override { return false; }
 };
 
-std::vector<headers::HeaderEntry> MakeTable() {
+headers::HeaderTable::EntryList MakeTable() {
     const char* kinds[] = {"holiday-video", "linux-iso", "concert-audio", "family-photos"};
-    std::vector<headers::HeaderEntry> entries;
+    headers::HeaderTable::EntryList entries;
     for (int i = 0; i < 20000; ++i) {
         headers::HeaderEntry entry;
         char base[96];

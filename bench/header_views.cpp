@@ -18,8 +18,8 @@ namespace {
 
 using namespace quillfin;
 
-std::vector<headers::HeaderEntry> MakeTable(int postings) {
-    std::vector<headers::HeaderEntry> entries;
+headers::HeaderTable::EntryList MakeTable(int postings) {
+    headers::HeaderTable::EntryList entries;
     for (int i = 0; i < postings; ++i) {
         headers::HeaderEntry entry;
         char base[96];

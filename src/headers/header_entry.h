@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/large_block_allocator.h"
 #include "headers/group_name.h"
 
 namespace quillfin::headers {
@@ -39,5 +40,8 @@ struct HeaderEntry {
     PartRef& Part(std::int32_t index) { return Parts.at(std::size_t(index - 1)); }
     const PartRef& Part(std::int32_t index) const { return Parts.at(std::size_t(index - 1)); }
 };
+
+// The table's postings: one array that grows to tens of megabytes.
+using HeaderEntryList = std::vector<HeaderEntry, common::LargeBlockAllocator<HeaderEntry>>;
 
 }  // namespace quillfin::headers

@@ -106,7 +106,7 @@ class PostingReader {
 }  // namespace
 
 struct HeaderStore::LoadResult {
-    std::vector<HeaderEntry> entries;
+    HeaderTable::EntryList entries;
     std::string problem;
 };
 

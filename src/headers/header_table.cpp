@@ -144,9 +144,8 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
                            std::string_view bytes, std::string_view group, std::string_view from,
                            std::string_view date) {
     std::string_view trimmed_key = common::TrimView(key);
-    auto newest = newest_by_key_.find(trimmed_key);
-    if (newest != newest_by_key_.end()) {
-        std::int32_t index = newest->second;
+    const std::size_t key_hash = KeyIndex::Hash(trimmed_key);
+    if (std::int32_t index = newest_by_key_.Find(trimmed_key, key_hash, entries_); index != 0) {
         Join join = Decide(index, subject, articleNumber, group, from);
         if (join == Join::kDrop) return;
         if (join == Join::kAppend) {
@@ -182,8 +181,7 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
     entry.Group = std::string(group);
     entries_.push_back(std::move(entry));
     std::int32_t index = HeaderCount();
-    auto [slot, inserted] = newest_by_key_.try_emplace(std::string(trimmed_key), index);
-    if (!inserted) slot->second = index;
+    newest_by_key_.Assign(key_hash, index, entries_);
     MarkUnshown(index);
 }
 
@@ -217,13 +215,13 @@ std::vector<std::int32_t> HeaderTable::TakeUnshown() {
     return taken;
 }
 
-void HeaderTable::Replace(std::vector<HeaderEntry> entries) {
+void HeaderTable::Replace(EntryList entries) {
     entries_ = std::move(entries);
-    newest_by_key_.clear();
+    newest_by_key_.Clear();
     part_indexes_.clear();
     unshown_.clear();
     for (std::int32_t i = 1; i <= HeaderCount(); ++i) {
-        newest_by_key_[Entry(i).Subject] = i;
+        newest_by_key_.Assign(KeyIndex::Hash(Entry(i).Subject), i, entries_);
         if (Entry(i).PartCount() > indexed_part_count_) {
             auto lookup = std::make_unique<PartIndex>();
             for (std::int32_t p = 1; p <= Entry(i).PartCount(); ++p)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "headers/header_entry.h"
+#include "headers/key_index.h"
 #include "headers/scan_hooks.h"
 #include "headers/subject_key.h"
 #include "storage/activity_log.h"
@@ -18,6 +19,8 @@ namespace quillfin::headers {
 // removed while the program runs; deletion only sets flags.
 class HeaderTable {
 public:
+    using EntryList = HeaderEntryList;
+
     // Entries with more parts than indexed_part_count get lookup tables for joining; below it
     // a walk over the parts is cheaper than the tables' memory.
     explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 256);
@@ -30,7 +33,7 @@ public:
     const HeaderEntry& Entry(std::int32_t index) const {
         return entries_.at(std::size_t(index - 1));
     }
-    const std::vector<HeaderEntry>& Entries() const { return entries_; }
+    const EntryList& Entries() const { return entries_; }
 
     bool HeadersChanged = false;
     // Overview records added since start-up plus parts loaded from the header file.
@@ -57,7 +60,7 @@ public:
                   std::string_view from, std::string_view date);
 
     // Replaces the whole table (the header file's load); rebuilds the indexes.
-    void Replace(std::vector<HeaderEntry> entries);
+    void Replace(EntryList entries);
 
     // Indices (ascending) of entries whose Unshown was set, gathered as they gained parts, so a
     // list update need not walk the whole table. Clears their Unshown.
@@ -88,9 +91,9 @@ private:
     storage::ActivityLog& log_;
     ScanHooks* hooks_ = nullptr;
     std::int32_t indexed_part_count_;
-    std::vector<HeaderEntry> entries_;
+    EntryList entries_;
     // Join key -> newest entry with that key.
-    TextMap<std::int32_t> newest_by_key_;
+    KeyIndex newest_by_key_;
     // Lookup tables for entries with many parts, so joining stays linear in the parts.
     std::unordered_map<std::int32_t, std::unique_ptr<PartIndex>> part_indexes_;
     std::vector<std::int32_t> unshown_;

@@ -194,7 +194,7 @@ TEST(HeaderStore, ProgressMovesAboutNinetyTimesWhateverTheSize) {
     for (const Case& c : cases) {
         Harness h;
         h.table.Replace(
-            std::vector<HeaderEntry>(std::size_t(c.postings), Posting("p", "g", 1, 10)));
+            HeaderTable::EntryList(std::size_t(c.postings), Posting("p", "g", 1, 10)));
         bool shown = true;
         int last = 0;
         h.pump.hook = [&] {
@@ -240,7 +240,7 @@ TEST(HeaderStore, FailedSaveKeepsTheOldFileAndTheChangedMark) {
 
 TEST(HeaderStore, ChangesMadeWhileSavingAreNotLost) {
     Harness h;
-    h.table.Replace(std::vector<HeaderEntry>(200, Posting("p", "g", 1, 10)));
+    h.table.Replace(HeaderTable::EntryList(200, Posting("p", "g", 1, 10)));
     h.table.CurrentGroup = "g";
     // Commands handled during the pauses: a new article arrives, a posting is deleted.
     h.pump.hook = [&] {

@@ -198,7 +198,7 @@ TEST_F(ListsTest, UpdateRefreshesRowsInPlaceAndShowsDeletedPostingsThatGrew) {
 }
 
 TEST_F(ListsTest, RebuildYieldsEveryThousandRowsAndEventsMeanwhileLeaveNoStaleRows) {
-    std::vector<HeaderEntry> entries;
+    HeaderTable::EntryList entries;
     for (int i = 0; i < 3000; ++i)
         entries.push_back(Posting("p" + std::to_string(i), i % 2 ? "odd" : "even", 0, {20000}));
     table.Replace(entries);
