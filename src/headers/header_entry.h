@@ -25,7 +25,7 @@ struct HeaderEntry {
     std::string Subject;  // the join key
     std::vector<PartRef> Parts;
     std::string Date;
-    std::string Group;
+    GroupName Group;
     std::int32_t PartTotal = 0;
     // 64 bits: postings of several gigabytes are common.
     std::int64_t Size = 0;

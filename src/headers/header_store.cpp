@@ -56,9 +56,9 @@ class PostingReader {
     // are in entry and worth keeping.
     Outcome Read(HeaderEntry* entry) {
         std::string line;
-        if (!Next(&entry->Subject) || !Next(&entry->Group) || !Next(&entry->Date) ||
-            !Next(&entry->From) || !Next(&line))
-            return Outcome::kNothing;
+        if (!Next(&entry->Subject) || !Next(&line)) return Outcome::kNothing;
+        entry->Group = line;
+        if (!Next(&entry->Date) || !Next(&entry->From) || !Next(&line)) return Outcome::kNothing;
         std::optional<bool> in_batch = common::ParseBoolean(common::TrimView(line));
         if (!in_batch) return Bad("is neither True nor False");
         entry->InBatch = *in_batch;
@@ -79,7 +79,7 @@ class PostingReader {
             }
             whole = whole && Next(&part.ArticleNumber) && Next(&group) && Next(&part.Subject);
             if (!whole) return entry->Parts.empty() ? Outcome::kNothing : Outcome::kPartial;
-            part.Group = group.empty() ? entry->Group : group;
+            part.Group = group.empty() ? entry->Group : GroupName(group);
             entry->Size += part.Bytes;
             entry->Parts.push_back(std::move(part));
         }
@@ -191,7 +191,7 @@ bool HeaderStore::SaveHeaders() {
         if (writer.Failed()) break;
         const HeaderEntry& entry = table_.Entry(index);
         writer.WriteLine(entry.Subject);
-        writer.WriteLine(entry.Group);
+        writer.WriteLine(entry.Group.str());
         writer.WriteLine(entry.Date);
         writer.WriteLine(entry.From);
         writer.WriteLine(entry.InBatch ? "True" : "False");

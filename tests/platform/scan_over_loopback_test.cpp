@@ -75,7 +75,7 @@ class ScanOverLoopbackTest : public ::testing::Test {
         std::string text;
         for (const headers::HeaderEntry& e : rig->table.Entries()) {
             text += std::to_string(e.PartCount()) + "/" + std::to_string(e.PartTotal) + " " +
-                    std::to_string(e.Size) + " " + e.Group + "|";
+                    std::to_string(e.Size) + " " + e.Group.str() + "|";
         }
         return text + Numbers("alt.binaries.a") + "|" + Numbers("alt.binaries.b");
     }
