@@ -3,8 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -36,13 +36,13 @@ struct Posting {
 
 std::vector<Posting> MakePostings(int& total_articles) {
     std::vector<Posting> postings;
-    const char* kinds[] = {"holiday-video", "linux-iso", "concert-audio", "family-photos",
-                           "backup-set", "lecture-notes"};
+    const char* kinds[] = {"holiday-video", "linux-iso",  "concert-audio",
+                           "family-photos", "backup-set", "lecture-notes"};
     const char* posters[] = {"\"Poster One\" <one@example.net>", "two@example.org (Second Poster)",
                              "Anon <anon@example.com>", "\"yEnc Bot\" <bot@example.net>"};
     for (int i = 0; i < 5; ++i)
-        postings.push_back({"big-archive-" + std::to_string(i) + ".part01.rar", posters[i % 4],
-                            5000, true});
+        postings.push_back(
+            {"big-archive-" + std::to_string(i) + ".part01.rar", posters[i % 4], 5000, true});
     total_articles = 5 * 5000;
     int multi = 0;
     while (total_articles + 50 <= kLines - 25'000) {
@@ -68,8 +68,8 @@ std::string Subject(const Posting& p, int index, int part) {
         std::snprintf(buffer, sizeof buffer, "[%04d/%04d] - \"%s\" yEnc (%02d/%d)", index % 10000,
                       9999, p.name.c_str(), part, p.parts);
     } else {
-        std::snprintf(buffer, sizeof buffer, "%s - posted with care (%d/%d)", p.name.c_str(),
-                      part, p.parts);
+        std::snprintf(buffer, sizeof buffer, "%s - posted with care (%d/%d)", p.name.c_str(), part,
+                      p.parts);
     }
     return buffer;
 }
@@ -98,7 +98,7 @@ std::vector<Article> Interleave(const std::vector<Posting>& postings) {
 
 // Produces the stream one burst at a time, so the input never sits in memory whole.
 class BurstSource {
-public:
+  public:
     BurstSource() {
         int total = 0;
         postings_ = MakePostings(total);
@@ -113,19 +113,20 @@ public:
             const Posting& p = postings_[a.posting];
             ++number_;
             char line[1024];
-            std::snprintf(line, sizeof line,
-                          "%ld\t%s\t%s\tSun, %d Dec 2026 11:%02d:13 -0000 (UTC)\t<%ld.%d@news.example>"
-                          "\t\t%d\t%d\tXref: news.example.net alt.binaries.test:%ld\r\n",
-                          number_, Subject(p, a.posting, a.part).c_str(), p.poster.c_str(),
-                          1 + int(next_ % 28), int(next_ % 60), number_, a.part,
-                          p.parts == 1 ? 2400 : 398'000, p.parts == 1 ? 40 : 3060, number_);
+            std::snprintf(
+                line, sizeof line,
+                "%ld\t%s\t%s\tSun, %d Dec 2026 11:%02d:13 -0000 (UTC)\t<%ld.%d@news.example>"
+                "\t\t%d\t%d\tXref: news.example.net alt.binaries.test:%ld\r\n",
+                number_, Subject(p, a.posting, a.part).c_str(), p.poster.c_str(),
+                1 + int(next_ % 28), int(next_ % 60), number_, a.part,
+                p.parts == 1 ? 2400 : 398'000, p.parts == 1 ? 40 : 3060, number_);
             burst += line;
         }
         burst += ".\r\n";
         return true;
     }
 
-private:
+  private:
     std::vector<Posting> postings_;
     std::vector<Article> order_;
     std::size_t next_ = 0;
@@ -159,11 +160,12 @@ void BM_OverviewIngest(benchmark::State& state) {
         state.counters["lines_per_second"] = double(parser.LinesParsed()) / seconds;
         state.counters["postings"] = table.HeaderCount();
         state.counters["peak_rss_mb"] = double(PeakResidentKb()) / 1024.0;
-        std::printf("overview_ingest: %lld lines in %.3f s = %.0f lines/s; %d postings; "
-                    "peak resident %.1f MB\n",
-                    static_cast<long long>(parser.LinesParsed()), seconds,
-                    double(parser.LinesParsed()) / seconds, table.HeaderCount(),
-                    double(PeakResidentKb()) / 1024.0);
+        std::printf(
+            "overview_ingest: %lld lines in %.3f s = %.0f lines/s; %d postings; "
+            "peak resident %.1f MB\n",
+            static_cast<long long>(parser.LinesParsed()), seconds,
+            double(parser.LinesParsed()) / seconds, table.HeaderCount(),
+            double(PeakResidentKb()) / 1024.0);
     }
 }
 BENCHMARK(BM_OverviewIngest)->Iterations(1)->Unit(benchmark::kMillisecond);

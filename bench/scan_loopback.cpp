@@ -226,7 +226,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     testserver::NntpTestServer server;
     server.WithSpool([](testserver::NewsSpool& spool) {
-        testserver::AddOverviewPostings(spool, kGroup, kArticles, std::getenv("PARTS") ? std::atoi(std::getenv("PARTS")) : 20);
+        testserver::AddOverviewPostings(
+            spool, kGroup, kArticles, std::getenv("PARTS") ? std::atoi(std::getenv("PARTS")) : 20);
     });
     if (!server.Start()) {
         std::fprintf(stderr, "test server: %s\n", server.Error().c_str());

@@ -10,25 +10,25 @@ using TimePoint = std::chrono::system_clock::time_point;
 
 // Everything that measures time asks a Clock, so tests run on a fake one and never sleep.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual TimePoint Now() const = 0;
 };
 
 class SystemClock : public Clock {
-public:
+  public:
     TimePoint Now() const override { return std::chrono::system_clock::now(); }
 };
 
 // A clock that only moves when told to.
 class ManualClock : public Clock {
-public:
+  public:
     explicit ManualClock(TimePoint start = TimePoint{}) : now_(start) {}
     TimePoint Now() const override { return now_; }
     void Set(TimePoint t) { now_ = t; }
     void Advance(std::chrono::milliseconds by) { now_ += by; }
 
-private:
+  private:
     TimePoint now_;
 };
 

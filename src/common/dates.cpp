@@ -1,6 +1,5 @@
 #include "common/dates.h"
 
-
 #include "common/text.h"
 
 namespace quillfin::common {
@@ -15,8 +14,9 @@ int DaysInMonth(int y, int m) {
 }
 
 int MonthFromName(std::string_view word) {
-    static const char* names[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",   "MAY",      "JUNE",
-                                  "JULY",    "AUGUST",   "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+    static const char* names[] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                  "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                  "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
     if (word.size() < 3) return 0;
     std::string upper = ToUpper(word);
     if (upper.back() == '.') upper.pop_back();

@@ -5,7 +5,7 @@ namespace quillfin::common {
 // "Let pending events run." Long loops call it so the window repaints and the user's Stop
 // reaches them; in tests it is a no-op or a scripted hook.
 class EventPump {
-public:
+  public:
     virtual ~EventPump() = default;
     virtual void Pump() = 0;
     // For tight loops that only need the window to stay responsive: may skip the pump when
@@ -14,7 +14,7 @@ public:
 };
 
 class NoEventPump : public EventPump {
-public:
+  public:
     void Pump() override {}
 };
 

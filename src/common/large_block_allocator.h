@@ -26,8 +26,8 @@ struct LargeBlockAllocator {
         const std::size_t bytes = n * sizeof(T);
         if (bytes < kLarge) return static_cast<T*>(::operator new(bytes));
         const std::size_t mapped = Rounded(bytes) + kHugePage;
-        void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                           -1, 0);
+        void* raw =
+            ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (raw == MAP_FAILED) throw std::bad_alloc();
         // Keep the aligned middle; give back what stands before and after it.
         const auto start = reinterpret_cast<std::uintptr_t>(raw);
@@ -53,7 +53,7 @@ struct LargeBlockAllocator {
         return true;
     }
 
-private:
+  private:
     static std::size_t Rounded(std::size_t bytes) {
         return (bytes + kHugePage - 1) & ~(kHugePage - 1);
     }

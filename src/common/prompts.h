@@ -9,7 +9,7 @@ inline constexpr const char* kProgramName = "Quillfin";
 // Message boxes. The logic asks with the exact text and title; the UI shows them and tests
 // answer from a script.
 class Prompts {
-public:
+  public:
     virtual ~Prompts() = default;
     // An OK-only message box.
     virtual void Message(const std::string& text, const std::string& title = kProgramName) = 0;

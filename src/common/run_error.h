@@ -17,7 +17,9 @@ inline constexpr int kInvalidArgument = 5;
 inline constexpr int kOverflow = 6;
 inline constexpr int kTypeMismatch = 13;
 
-inline RunError InvalidArgument() { return {kInvalidArgument, "Invalid procedure call or argument"}; }
+inline RunError InvalidArgument() {
+    return {kInvalidArgument, "Invalid procedure call or argument"};
+}
 inline RunError Overflow() { return {kOverflow, "Overflow"}; }
 inline RunError TypeMismatch() { return {kTypeMismatch, "Type mismatch"}; }
 

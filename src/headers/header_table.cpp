@@ -55,8 +55,35 @@ struct HeaderTable::PartIndex {
     }
 };
 
-HeaderTable::HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count)
-    : log_(log), indexed_part_count_(indexed_part_count) {
+namespace {
+
+// A bit of the 1024 for a subject.
+std::pair<std::size_t, std::uint64_t> SubjectBit(std::string_view subject) {
+    const std::size_t hash = std::hash<std::string_view>{}(subject);
+    return {(hash >> 6) & 15, std::uint64_t(1) << (hash & 63)};
+}
+
+}  // namespace
+
+void HeaderTable::PartFilter::Add(const PartRef& part) {
+    const auto [word, bit] = SubjectBit(part.Subject);
+    subject_bits[word] |= bit;
+    highest_article = std::max(highest_article, common::NumericValue(part.ArticleNumber));
+    ++covered;
+}
+
+bool HeaderTable::PartFilter::MayMatch(std::string_view subject,
+                                       std::string_view articleNumber) const {
+    if (common::NumericValue(articleNumber) <= highest_article) return true;
+    const auto [word, bit] = SubjectBit(subject);
+    return (subject_bits[word] & bit) != 0;
+}
+
+HeaderTable::HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count,
+                         std::int32_t filtered_part_count)
+    : log_(log),
+      indexed_part_count_(indexed_part_count),
+      filtered_part_count_(filtered_part_count) {
     common::PrepareHeapForLargeTables();
 }
 HeaderTable::~HeaderTable() = default;
@@ -93,6 +120,15 @@ HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subje
 
     auto found = part_indexes_.find(index);
     if (found == part_indexes_.end()) {
+        if (entry.PartCount() >= filtered_part_count_) {
+            PartFilter& filter = part_filters_[index];
+            if (filter.covered != entry.PartCount()) {
+                // New, or the parts changed outside the join.
+                filter = PartFilter();
+                for (const PartRef& part : entry.Parts) filter.Add(part);
+            }
+            if (!filter.MayMatch(subject, articleNumber)) return Join::kAppend;
+        }
         // Walk the parts in order; the first part that settles the question wins.
         for (const PartRef& part : entry.Parts) {
             if (part.ArticleNumber == articleNumber) return Join::kDrop;
@@ -187,6 +223,10 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
 
 void HeaderTable::NoteAppended(std::int32_t index) {
     HeaderEntry& entry = Entry(index);
+    if (auto filter = entry.PartCount() > filtered_part_count_ ? part_filters_.find(index)
+                                                               : part_filters_.end();
+        filter != part_filters_.end() && filter->second.covered == entry.PartCount() - 1)
+        filter->second.Add(entry.Parts.back());
     auto found = part_indexes_.find(index);
     if (found != part_indexes_.end()) {
         found->second->Add(entry.Parts.back(), entry.PartCount());
@@ -219,6 +259,7 @@ void HeaderTable::Replace(EntryList entries) {
     entries_ = std::move(entries);
     newest_by_key_.Clear();
     part_indexes_.clear();
+    part_filters_.clear();
     unshown_.clear();
     for (std::int32_t i = 1; i <= HeaderCount(); ++i) {
         newest_by_key_.Assign(KeyIndex::Hash(Entry(i).Subject), i, entries_);

@@ -18,12 +18,14 @@ namespace quillfin::headers {
 // The program's postings, indexed 1..HeaderCount in order of creation. Entries are never
 // removed while the program runs; deletion only sets flags.
 class HeaderTable {
-public:
+  public:
     using EntryList = HeaderEntryList;
 
     // Entries with more parts than indexed_part_count get lookup tables for joining; below it
     // a walk over the parts is cheaper than the tables' memory.
-    explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 256);
+    // From filtered_part_count parts on, a small filter lets most lines join without the walk.
+    explicit HeaderTable(storage::ActivityLog& log, std::int32_t indexed_part_count = 256,
+                         std::int32_t filtered_part_count = 12);
     ~HeaderTable();
     HeaderTable(const HeaderTable&) = delete;
     HeaderTable& operator=(const HeaderTable&) = delete;
@@ -66,7 +68,7 @@ public:
     // list update need not walk the whole table. Clears their Unshown.
     std::vector<std::int32_t> TakeUnshown();
 
-private:
+  private:
     // Lets the maps be searched with a string_view, without building a string per line.
     struct TextHash {
         using is_transparent = void;
@@ -78,6 +80,17 @@ private:
     using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
 
     struct PartIndex;
+    // Proves cheaply that a line matches none of a posting's parts, in which case the walk
+    // would join it: no part has its article number (article numbers are compared by value
+    // against the highest) and its subject hits no bit of a small Bloom filter.
+    struct PartFilter {
+        std::uint64_t subject_bits[16] = {};
+        double highest_article = -1;
+        std::int32_t covered = 0;  // parts added; the posting's own count if up to date
+
+        void Add(const PartRef& part);
+        bool MayMatch(std::string_view subject, std::string_view articleNumber) const;
+    };
     enum class Join { kAppend, kDrop, kNewEntry };
 
     Join Decide(std::int32_t index, std::string_view subject, std::string_view articleNumber,
@@ -91,11 +104,13 @@ private:
     storage::ActivityLog& log_;
     ScanHooks* hooks_ = nullptr;
     std::int32_t indexed_part_count_;
+    std::int32_t filtered_part_count_;
     EntryList entries_;
     // Join key -> newest entry with that key.
     KeyIndex newest_by_key_;
     // Lookup tables for entries with many parts, so joining stays linear in the parts.
     std::unordered_map<std::int32_t, std::unique_ptr<PartIndex>> part_indexes_;
+    std::unordered_map<std::int32_t, PartFilter> part_filters_;
     std::vector<std::int32_t> unshown_;
     SubjectKey parsed_;  // reused for every record
 };

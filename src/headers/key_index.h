@@ -15,18 +15,17 @@ namespace quillfin::headers {
 // adds a posting per line, and a node with its own key string per posting cost more than
 // the parsing. Postings' subjects must not change once indexed.
 class KeyIndex {
-public:
+  public:
     static std::size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
 
     // 0 when no posting has this key.
-    std::int32_t Find(std::string_view key, std::size_t hash,
-                      const HeaderEntryList& entries) const;
+    std::int32_t Find(std::string_view key, std::size_t hash, const HeaderEntryList& entries) const;
     // Points the key at index, whose Subject is the key.
     void Assign(std::size_t hash, std::int32_t index, const HeaderEntryList& entries);
     void Clear();
     std::size_t Size() const { return used_; }
 
-private:
+  private:
     struct Slot {
         std::uint32_t hash = 0;
         std::int32_t index = 0;  // 0: empty

@@ -8,7 +8,7 @@ namespace quillfin::headers {
 // What the overview parser needs from the scan engine. The engine implements it; the parser
 // and the header table only call it, so they build and test without a connection.
 class ScanHooks {
-public:
+  public:
     virtual ~ScanHooks() = default;
     virtual void ReportProgress(const std::string& group, const std::string& articleText,
                                 bool forced) = 0;
@@ -26,7 +26,7 @@ public:
 
 // The incremental update of the header list after each burst.
 class HeaderListUpdater {
-public:
+  public:
     virtual ~HeaderListUpdater() = default;
     virtual void UpdateHeaderList() = 0;
 };

@@ -24,9 +24,9 @@ TEST(RecogniseDate, AcceptsTheUsualWrittenForms) {
 }
 
 TEST(RecogniseDate, RefusesWhatIsNoDate) {
-    for (const char* text : {"", "yesterday", "31 Feb 2026", "29 Feb 2023", "6 Dez 2026",
-                             "6 Dec", "6 Dec 2026 11", "12:30:00", "0 Dec 2026", "6 Dec 12345",
-                             "13/13/2026", "6 Dec 2026\x01", "\xff\xfe"}) {
+    for (const char* text :
+         {"", "yesterday", "31 Feb 2026", "29 Feb 2023", "6 Dez 2026", "6 Dec", "6 Dec 2026 11",
+          "12:30:00", "0 Dec 2026", "6 Dec 12345", "13/13/2026", "6 Dec 2026\x01", "\xff\xfe"}) {
         EXPECT_FALSE(RecogniseDate(text).has_value()) << text;
     }
 }

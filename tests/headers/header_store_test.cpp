@@ -193,8 +193,7 @@ TEST(HeaderStore, ProgressMovesAboutNinetyTimesWhateverTheSize) {
     } cases[] = {{10, 10, 10}, {1000, 88, 92}, {15000, 86, 92}};
     for (const Case& c : cases) {
         Harness h;
-        h.table.Replace(
-            HeaderTable::EntryList(std::size_t(c.postings), Posting("p", "g", 1, 10)));
+        h.table.Replace(HeaderTable::EntryList(std::size_t(c.postings), Posting("p", "g", 1, 10)));
         bool shown = true;
         int last = 0;
         h.pump.hook = [&] {

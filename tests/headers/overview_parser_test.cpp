@@ -9,14 +9,13 @@
 namespace quillfin::headers {
 namespace {
 
-
 struct RecordingUpdater : HeaderListUpdater {
     void UpdateHeaderList() override { ++updates; }
     int updates = 0;
 };
 
 class OverviewParserTest : public HeaderFixture {
-protected:
+  protected:
     OverviewParserTest() { parser.SetListUpdater(&updater); }
 
     static std::string Line(const std::string& number, const std::string& subject,
@@ -39,8 +38,8 @@ protected:
 TEST_F(OverviewParserTest, AddsEveryRecordAndReportsItsNumber) {
     hooks.burst_end = "103";
     hooks.group_last = 103;
-    parser.parse_xoverdata(Burst({Line("101", "pic.jpg (1/2)"), Line("102", "pic.jpg (2/2)"),
-                                  Line("103", "notes.txt")}));
+    parser.parse_xoverdata(Burst(
+        {Line("101", "pic.jpg (1/2)"), Line("102", "pic.jpg (2/2)"), Line("103", "notes.txt")}));
     ASSERT_EQ(table.HeaderCount(), 2);
     const HeaderEntry& e = table.Entry(1);
     EXPECT_EQ(e.PartCount(), 2);
@@ -70,8 +69,8 @@ TEST_F(OverviewParserTest, MissingTrailingFieldsLeaveThemEmpty) {
     std::string full = Line("1", "a (1/3)");
     std::string no_xref = full.substr(0, full.rfind('\t'));
     std::string ends_at_bytes = "3\ta (3/3)\tp\td\t<m>\t\t5000";
-    parser.parse_xoverdata(Burst({full, no_xref.replace(0, 1, "2").replace(2, 7, "a (2/3)"),
-                                  ends_at_bytes}));
+    parser.parse_xoverdata(
+        Burst({full, no_xref.replace(0, 1, "2").replace(2, 7, "a (2/3)"), ends_at_bytes}));
     ASSERT_EQ(table.HeaderCount(), 1);
     const HeaderEntry& e = table.Entry(1);
     ASSERT_EQ(e.PartCount(), 3);
