@@ -8,13 +8,28 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
+// Where "d)" (or "d]") stands for each digit d: the first three places, found in one pass
+// instead of ten searches per marker kind.
+struct MarkerPlaces {
+    std::size_t at[10][3];
+    int count[10] = {};
+
+    MarkerPlaces(std::string_view work, char close) {
+        for (std::size_t i = work.find(close); i != npos; i = work.find(close, i + 1)) {
+            if (i == 0 || work[i - 1] < '0' || work[i - 1] > '9') continue;
+            const int d = work[i - 1] - '0';
+            if (count[d] < 3) at[d][count[d]++] = i - 1;
+        }
+    }
+};
+
 // The length of work once cut after the marker, or 0 when there is none. The lowest digit d
 // with "d)" wins, not the leftmost marker.
 std::size_t CutAtParenthesisMarker(std::string_view work, int& window_errors) {
-    for (char d = '0'; d <= '9'; ++d) {
-        const char pattern[] = {d, ')', '\0'};
-        std::size_t p = work.find(pattern);  // 0-based position of the digit
-        if (p == npos) continue;
+    const MarkerPlaces places(work, ')');
+    for (int d = 0; d <= 9; ++d) {
+        if (places.count[d] == 0) continue;
+        const std::size_t p = places.at[d][0];  // 0-based position of the digit
         bool window_has_slash = false;
         if (work.size() > 5) {
             if (p < 5)
@@ -22,24 +37,16 @@ std::size_t CutAtParenthesisMarker(std::string_view work, int& window_errors) {
             else
                 window_has_slash = work.substr(p - 5, 5).find('/') != npos;
         }
-        std::size_t q = work.find(pattern, p + 1);
-        if (q != npos) {
-            std::size_t r = work.find(pattern, q + 1);
-            return (r != npos ? r : q) + 2;
-        }
+        if (places.count[d] > 1) return places.at[d][places.count[d] - 1] + 2;
         if (window_has_slash) return p + 2;
     }
     return 0;
 }
 
 std::size_t CutAtBracketMarker(std::string_view work) {
-    for (char d = '0'; d <= '9'; ++d) {
-        const char pattern[] = {d, ']', '\0'};
-        std::size_t p = work.find(pattern);
-        if (p == npos) continue;
-        std::size_t q = work.find(pattern, p + 1);
-        std::size_t r = q == npos ? npos : work.find(pattern, q + 1);
-        return (r != npos ? r : q != npos ? q : p) + 2;
+    const MarkerPlaces places(work, ']');
+    for (int d = 0; d <= 9; ++d) {
+        if (places.count[d] > 0) return places.at[d][places.count[d] - 1] + 2;
     }
     return 0;
 }
