@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,44 @@
 
 namespace quillfin::headers {
 
+// A fetched article's text. Nearly every part of a table has none, so this holds a pointer
+// (8 bytes) rather than a string (32) until there is one.
+class ArticleBody {
+public:
+    ArticleBody() = default;
+    ArticleBody(const ArticleBody& other)
+        : text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
+    ArticleBody(ArticleBody&&) noexcept = default;
+    ArticleBody& operator=(const ArticleBody& other) {
+        if (this != &other) *this = ArticleBody(other);
+        return *this;
+    }
+    ArticleBody& operator=(ArticleBody&&) noexcept = default;
+    ArticleBody& operator=(std::string text) {
+        if (text.empty())
+            text_.reset();
+        else
+            text_ = std::make_unique<std::string>(std::move(text));
+        return *this;
+    }
+
+    bool empty() const { return !text_; }
+    const std::string& str() const {
+        static const std::string kNone;
+        return text_ ? *text_ : kNone;
+    }
+    void clear() { text_.reset(); }
+
+private:
+    std::unique_ptr<std::string> text_;
+};
+
 // One article of a posting.
 struct PartRef {
     std::string ArticleNumber;  // as received; valid within Group
     std::string Subject;        // the article's full subject, trimmed
     GroupName Group;
-    std::string Body;  // the whole ARTICLE reply once fetched
+    ArticleBody Body;  // the whole ARTICLE reply once fetched
     // Last, so the two share one word: a table holds millions of parts.
     std::int32_t Bytes = 0;
     bool Retrieved = false;

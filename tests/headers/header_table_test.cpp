@@ -41,6 +41,18 @@ TEST(GroupNameTest, EqualNamesAreOneTextAndCompareByIt) {
     EXPECT_FALSE(GroupName() == a);
 }
 
+TEST(ArticleBodyTest, CopiesOwnTheirTextAndAnEmptyTextIsNoBody) {
+    PartRef part;
+    EXPECT_TRUE(part.Body.empty());
+    part.Body = std::string("220 0 <a@b>\r\nbody\r\n.\r\n");
+    PartRef copy = part;
+    part.Body.clear();
+    EXPECT_EQ(copy.Body.str(), "220 0 <a@b>\r\nbody\r\n.\r\n");
+    EXPECT_EQ(part.Body.str(), "");
+    copy.Body = std::string();
+    EXPECT_TRUE(copy.Body.empty());
+}
+
 TEST_F(HeaderTableTest, DropsDuplicatesAndReposts) {
     Add("a.jpg (1/2)", "101");
     // The same article number again, from any group, changes nothing.
@@ -150,7 +162,7 @@ TEST_F(HeaderTableTest, ReplaceRebuildsTheJoinIndex) {
     loaded.Subject = "g.rar [xx/0000003]";
     loaded.From = "poster";
     loaded.Group = "alt.test";
-    loaded.Parts.push_back({"10", "g.rar (1/3)", "alt.test", "", 100, false});
+    loaded.Parts.push_back({"10", "g.rar (1/3)", "alt.test", {}, 100, false});
     table.Replace({loaded});
     Add("g.rar (2/3)", "11", "100");
     ASSERT_EQ(table.HeaderCount(), 1);
