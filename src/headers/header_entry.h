@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "common/large_block_allocator.h"
+#include "common/segmented_list.h"
 #include "headers/group_name.h"
 
 namespace quillfin::headers {
@@ -13,7 +13,7 @@ namespace quillfin::headers {
 // A fetched article's text. Nearly every part of a table has none, so this holds a pointer
 // (8 bytes) rather than a string (32) until there is one.
 class ArticleBody {
-public:
+  public:
     ArticleBody() = default;
     ArticleBody(const ArticleBody& other)
         : text_(other.text_ ? std::make_unique<std::string>(*other.text_) : nullptr) {}
@@ -38,7 +38,7 @@ public:
     }
     void clear() { text_.reset(); }
 
-private:
+  private:
     std::unique_ptr<std::string> text_;
 };
 
@@ -74,7 +74,8 @@ struct HeaderEntry {
     const PartRef& Part(std::int32_t index) const { return Parts.at(std::size_t(index - 1)); }
 };
 
-// The table's postings: one array that grows to tens of megabytes.
-using HeaderEntryList = std::vector<HeaderEntry, common::LargeBlockAllocator<HeaderEntry>>;
+// The table's postings. Scans add to it while the window must stay responsive, and it runs to
+// hundreds of megabytes, so it grows without moving what it holds.
+using HeaderEntryList = common::SegmentedList<HeaderEntry>;
 
 }  // namespace quillfin::headers

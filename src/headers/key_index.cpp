@@ -2,13 +2,13 @@
 
 namespace quillfin::headers {
 
-std::size_t KeyIndex::Position(std::string_view key, std::size_t hash,
-                               const HeaderEntryList& entries, bool* found) const {
-    const std::size_t mask = slots_.size() - 1;
+std::size_t KeyIndex::Position(const Table& table, std::string_view key, std::size_t hash,
+                               const HeaderEntryList& entries, bool* found) {
+    const std::size_t mask = table.cells.size() - 1;
     const auto short_hash = std::uint32_t(hash);
-    // Linear probing; the table is at most half full, so runs stay short.
+    // Linear probing; a table is at most half full, so runs stay short.
     for (std::size_t at = short_hash & mask;; at = (at + 1) & mask) {
-        const Slot& slot = slots_[at];
+        const Slot& slot = table.cells[at];
         if (slot.index == 0) {
             *found = false;
             return at;
@@ -22,38 +22,44 @@ std::size_t KeyIndex::Position(std::string_view key, std::size_t hash,
 
 std::int32_t KeyIndex::Find(std::string_view key, std::size_t hash,
                             const HeaderEntryList& entries) const {
-    if (slots_.empty()) return 0;
+    const Table& table = tables_[TableOf(hash)];
+    if (table.cells.empty()) return 0;
     bool found = false;
-    const std::size_t at = Position(key, hash, entries, &found);
-    return found ? slots_[at].index : 0;
+    const std::size_t at = Position(table, key, hash, entries, &found);
+    return found ? table.cells[at].index : 0;
 }
 
 void KeyIndex::Assign(std::size_t hash, std::int32_t index, const HeaderEntryList& entries) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow();
+    Table& table = tables_[TableOf(hash)];
+    if ((table.used + 1) * 2 > table.cells.size()) Grow(table);
     bool found = false;
     const std::string_view key = entries[std::size_t(index - 1)].Subject;
-    const std::size_t at = Position(key, hash, entries, &found);
-    if (!found) ++used_;
-    slots_[at] = Slot{std::uint32_t(hash), index};
+    const std::size_t at = Position(table, key, hash, entries, &found);
+    if (!found) ++table.used;
+    table.cells[at] = Slot{std::uint32_t(hash), index};
 }
 
 void KeyIndex::Clear() {
-    Slots none;
-    slots_.swap(none);
-    used_ = 0;
+    for (Table& table : tables_) table = Table();
 }
 
-void KeyIndex::Grow() {
-    Slots old(slots_.empty() ? 1024 : slots_.size() * 2);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    // Only the low 32 bits of each hash are kept, and slots come from the low bits, so
-    // entries move without their keys being read again.
+std::size_t KeyIndex::Size() const {
+    std::size_t size = 0;
+    for (const Table& table : tables_) size += table.used;
+    return size;
+}
+
+void KeyIndex::Grow(Table& table) {
+    std::vector<Slot> old(table.cells.empty() ? 16 : table.cells.size() * 2);
+    old.swap(table.cells);
+    const std::size_t mask = table.cells.size() - 1;
+    // Slots come from the low bits of the hash, which each slot keeps, so entries move
+    // without their keys being read again.
     for (const Slot& slot : old) {
         if (slot.index == 0) continue;
         std::size_t at = slot.hash & mask;
-        while (slots_[at].index != 0) at = (at + 1) & mask;
-        slots_[at] = slot;
+        while (table.cells[at].index != 0) at = (at + 1) & mask;
+        table.cells[at] = slot;
     }
 }
 

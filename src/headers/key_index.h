@@ -1,11 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
-#include "common/large_block_allocator.h"
 #include "headers/header_entry.h"
 
 namespace quillfin::headers {
@@ -23,21 +23,29 @@ class KeyIndex {
     // Points the key at index, whose Subject is the key.
     void Assign(std::size_t hash, std::int32_t index, const HeaderEntryList& entries);
     void Clear();
-    std::size_t Size() const { return used_; }
+    std::size_t Size() const;
 
   private:
     struct Slot {
         std::uint32_t hash = 0;
         std::int32_t index = 0;  // 0: empty
     };
-    using Slots = std::vector<Slot, common::LargeBlockAllocator<Slot>>;
+    // The top bits of a hash choose one of these tables, and each grows on its own: one
+    // table of a million keys would hold the event loop while it doubled.
+    struct Table {
+        std::vector<Slot> cells;
+        std::size_t used = 0;
+    };
+    static constexpr int kTableBits = 6;
 
-    std::size_t Position(std::string_view key, std::size_t hash, const HeaderEntryList& entries,
-                         bool* found) const;
-    void Grow();
+    static std::size_t TableOf(std::size_t hash) {
+        return hash >> (sizeof(std::size_t) * 8 - kTableBits);
+    }
+    static std::size_t Position(const Table& table, std::string_view key, std::size_t hash,
+                                const HeaderEntryList& entries, bool* found);
+    static void Grow(Table& table);
 
-    Slots slots_;
-    std::size_t used_ = 0;
+    std::array<Table, std::size_t(1) << kTableBits> tables_;
 };
 
 }  // namespace quillfin::headers
