@@ -30,7 +30,11 @@ const std::string* Intern(std::string_view name) {
 
 }  // namespace
 
-GroupName::GroupName() : text_(Intern({})) {}
+// Every new part starts with no group: that must not evict the last name from the cache.
+GroupName::GroupName() {
+    static const std::string* const kNone = Intern({});
+    text_ = kNone;
+}
 GroupName::GroupName(std::string_view name) : text_(Intern(name)) {}
 
 }  // namespace quillfin::headers
