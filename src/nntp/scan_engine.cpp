@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "common/text.h"
@@ -363,13 +364,23 @@ void ScanEngine::ReportProgress(const std::string& group, const std::string& art
     if (!group_reply_seen_) return;
     storage::GroupEntry* row = FindRow(group);
     if (row == nullptr) return;
+    // The values of lastRead and last as they end up, each read once: this runs per line.
+    double last_read_value = 0;
+    std::optional<double> last_value;
     if (forced) {
         row->lastRead = article;
+        last_read_value = common::NumericValue(article);
     } else {
         const double value = common::NumericValue(article);
-        if (value > common::NumericValue(row->lastRead)) {
+        last_read_value = common::NumericValue(row->lastRead);
+        if (value > last_read_value) {
             row->lastRead = article;
-            if (value > common::NumericValue(row->last)) row->last = article;
+            last_read_value = value;
+            last_value = common::NumericValue(row->last);
+            if (value > *last_value) {
+                row->last = article;
+                last_value = value;
+            }
         }
     }
     progress_status_.article = article;
@@ -378,7 +389,7 @@ void ScanEngine::ReportProgress(const std::string& group, const std::string& art
     log_.ShowStatusLater(progress_status_);
     double unread = 0;
     if (!row->last.empty()) {
-        unread = common::NumericValue(row->last) - common::NumericValue(row->lastRead);
+        unread = (last_value ? *last_value : common::NumericValue(row->last)) - last_read_value;
         row->unread = common::FormatNumber(unread, "00000");
     }
     RowsChanged();
