@@ -300,6 +300,7 @@ void ScanEngine::RequestBurst() {
 
 void ScanEngine::BurstReceiver(const std::string& chunk) {
     const std::size_t before = xover_buffer_.size();
+    if (DroppedOversizedReply(before + chunk.size())) return;
     xover_buffer_ += chunk;
     const std::string length = common::Decimal(std::int64_t(xover_buffer_.size()));
     Status("Receiving xover burst: " + table_.CurrentGroup + ", " + length + " bytes");

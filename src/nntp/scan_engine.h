@@ -19,7 +19,7 @@ namespace quillfin::nntp {
 // machine moved on by socket events: the next group starts only once ScanState has dropped to
 // 0 or below, and a set ScanStop ends the scan at the next event.
 class ScanEngine : public headers::ScanHooks {
-public:
+  public:
     // Installs itself on the socket attached as connection 1 (attach it first) and as the
     // header table's scan hooks; the destructor removes both.
     ScanEngine(Connections& connections, headers::HeaderTable& table,
@@ -30,6 +30,9 @@ public:
 
     void SetSoundPlayer(SoundPlayer* sounds) { sounds_ = sounds; }
     void SetCallouts(SessionCallouts* callouts) { callouts_ = callouts; }
+    // A reply that grows past this without its end is taken for a broken server, which
+    // would otherwise fill memory; no real burst comes near the default.
+    void SetReplyLimit(std::size_t bytes) { reply_limit_ = bytes; }
 
     // The scan connection's events.
     void ScanReply(const std::string& chunk);
@@ -72,17 +75,17 @@ public:
     // Handlers outside the engine that may set ScanStop or ScanState (a timer tick, a
     // command) can hold one of these so the scan moves on only once they have finished.
     class EventScope {
-    public:
+      public:
         explicit EventScope(ScanEngine& engine) : engine_(engine) { ++engine_.event_depth_; }
         ~EventScope();
         EventScope(const EventScope&) = delete;
         EventScope& operator=(const EventScope&) = delete;
 
-    private:
+      private:
         ScanEngine& engine_;
     };
 
-private:
+  private:
     // The status line of the last progress report, formatted only when someone reads it.
     struct ProgressStatus : storage::DeferredStatus {
         std::string article;
@@ -107,6 +110,7 @@ private:
     void NextBurstOrDone();
     void ParseBurst();
     void Restart();
+    bool DroppedOversizedReply(std::size_t size);
 
     storage::GroupEntry* FindRow(const std::string& group);
     void RowsChanged();
@@ -127,6 +131,7 @@ private:
     Socket* socket_ = nullptr;
     SoundPlayer* sounds_ = nullptr;
     SessionCallouts* callouts_ = nullptr;
+    std::size_t reply_limit_ = std::size_t(256) << 20;
     ProgressStatus progress_status_;
 
     // The walk over the group list.

@@ -1,6 +1,7 @@
 // The scan connection's events: data arrival with its table of reply codes, close and error.
 #include <exception>
 
+#include "common/text.h"
 #include "nntp/scan_engine.h"
 
 namespace quillfin::nntp {
@@ -33,6 +34,7 @@ void ScanEngine::HandleScanData(const std::string& chunk) {
         BurstReceiver(chunk);
         return;
     }
+    if (DroppedOversizedReply(session_.ScanBuffer.size() + chunk.size())) return;
     session_.ScanBuffer += chunk;
     DispatchReply(chunk);
 }
@@ -124,6 +126,17 @@ void ScanEngine::OnScanSocketError(int /*number*/, const std::string& descriptio
     EventScope scope(*this);
     LogLine(description);
     Restart();
+}
+
+bool ScanEngine::DroppedOversizedReply(std::size_t size) {
+    if (size <= reply_limit_) return false;
+    LogLine("Error, the server sent over " + common::Decimal(std::int64_t(reply_limit_)) +
+            " bytes without ending its reply; restarting the connection");
+    // Give the memory back at once: a restart may be a while coming.
+    std::string().swap(xover_buffer_);
+    std::string().swap(session_.ScanBuffer);
+    Restart();
+    return true;
 }
 
 void ScanEngine::Restart() {

@@ -382,6 +382,35 @@ TEST_F(ScanEngineTest, ServerClosingMidBurstRestartsWithoutTouchingTheGroup) {
     EXPECT_FALSE(engine->Driving());
 }
 
+TEST_F(ScanEngineTest, AReplyThatNeverEndsIsDroppedAndTheConnectionRestarted) {
+    engine->SetReplyLimit(1000);
+    callouts.onRestart = [this] { connections.CloseConnection(1); };
+    const std::string too_much =
+        "Error, the server sent over 1000 bytes without ending its reply; restarting the "
+        "connection";
+    // Burst data streaming without its end line.
+    StartScan("g=100|h=1");
+    tcp1.Deliver(GroupReply(101, 300, "g"));
+    TakeLogged();
+    TakeSent();
+    tcp1.Deliver("224 Overview follows\r\n" + OverviewLine(101));
+    for (int i = 0; i < 3; ++i) tcp1.Deliver(std::string(400, 'x') + "\r\n");
+    EXPECT_THAT(TakeLogged(), ElementsAre(too_much, "Connection Closed"));
+    EXPECT_THAT(callouts.calls, ElementsAre("expire g [101 ]", "restart 1"));
+    EXPECT_EQ(engine->XoverBuffer(), "");
+    EXPECT_EQ(table.HeaderCount(), 0);
+    EXPECT_EQ(Row(1).lastRead, "100");
+    // Junk outside a burst piles up in the scan buffer and is dropped the same way.
+    callouts.calls.clear();
+    Connect();
+    EXPECT_THAT(TakeSent(), ElementsAre("GROUP g"));
+    TakeLogged();
+    for (int i = 0; i < 3; ++i) tcp1.Deliver("999 " + std::string(400, 'y'));
+    EXPECT_THAT(TakeLogged(), ElementsAre(too_much, "Connection Closed"));
+    EXPECT_THAT(callouts.calls, ElementsAre("restart 1"));
+    EXPECT_EQ(session.ScanBuffer, "");
+}
+
 TEST_F(ScanEngineTest, HugeAndMalformedOverviewLinesDoNotDisturbTheScan) {
     StartScan("g=100");
     tcp1.Deliver(GroupReply(101, 104, "g"));
