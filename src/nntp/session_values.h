@@ -29,6 +29,9 @@ public:
     std::string BurstStart;
     // A restart countdown is armed (the watchdog's).
     bool RestartPending = false;
+    // Seconds left of the countdown, and whether it restarts the batch instead of the scan.
+    int RestartCountdown = 90;
+    bool RestartIsDownload = false;
     // The download engine's state; 0 when no batch download runs.
     int DownloadState = 0;
     int DownloadBusy = 0;

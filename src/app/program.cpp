@@ -1,0 +1,140 @@
+#include "app/program.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <utility>
+
+#include "storage/program_files.h"
+
+namespace quillfin::app {
+
+Program::Program(std::string program_dir, Services services)
+    : log(settings, services.clock, program_dir),
+      groups(program_dir, services.prompts),
+      table(log),
+      parser(table, services.pump),
+      views(table, settings, groups.Entries(), services.pump),
+      batch(table, view, log, services.prompts),
+      parts(table),
+      store(table, batch, view, log, services.prompts, services.pump, services.clock,
+            program_dir),
+      connections(session, settings, groups, log, view, services.prompts, services.windows,
+                  services.pump),
+      scan((connections.AttachSocket(1, &services.tcp1),
+            connections.AttachTimer(1, &services.timerbot1), connections),
+           table, parser, services.clock),
+      program_dir_(std::move(program_dir)),
+      services_(services),
+      settings_file_(program_dir_) {
+    parser.SetListUpdater(&views);
+    groups.SetFilterList(&views.Filter());
+    scan.SetSoundPlayer(&services_.sounds);
+    scan.SetCallouts(this);
+    services_.timer1.SetInterval(0);
+    services_.timer1.onTick = [this] { Timer1Tick(); };
+}
+
+Program::~Program() {
+    services_.timer1.onTick = nullptr;
+    services_.timer1.SetInterval(0);
+}
+
+std::string Program::HelpFile() const { return storage::ProgramFile(program_dir_, "QUILFN.hlp"); }
+
+void Program::Main(StartupScreens& screens) {
+    screens.SetSplashMaximum(10);
+    // Relative paths the user types (a download folder) mean the program's folder.
+    if (::chdir(program_dir_.c_str()) != 0) log.LogEvent("Cannot enter " + program_dir_, true);
+    screens.SetSplashProgress(1);
+    screens.ShowSplash();
+    screens.SetSplashStatus("Loading Main Window");
+    screens.CreateMainWindow();
+    screens.SetSplashProgress(1);
+    screens.SetSplashStatus("Loading Options Window");
+    screens.CreateOptionsWindow();
+    screens.SetSplashProgress(2);
+    screens.SetSplashStatus("Loading INI settings");
+    settings_file_.ReadOptions(settings);
+    screens.SetSplashProgress(3);
+    screens.SetSplashStatus("Loading Newsgroups");
+    screens.SetSplashProgress(4);
+    groups.LoadGroupList();
+    screens.SetSplashStatus("Loading Window Sizes");
+    int screen_width = 0;
+    int screen_height = 0;
+    screens.CurrentPlacement(placement, &screen_width, &screen_height);
+    settings_file_.ReadWindowSizes(placement, screen_width, screen_height);
+    screens.SetSplashProgress(7);
+    screens.SetSplashStatus("Loading Column Sizes");
+    settings_file_.ReadColumnSizes(columns);
+    screens.SetSplashProgress(9);
+    store.LoadHeaders();
+    views.FillGroupFilter();
+    screens.ShowMainWindow();
+    screens.HideSplash();
+}
+
+bool Program::Shutdown() {
+    if (exiting_) return true;
+    services_.windows.HideOptionsWindow();
+    settings_file_.WriteOptions(settings);
+    groups.SaveGroupList();
+    DeleteMp3Preview();
+    const bool save_headers = table.HeadersChanged;
+    if (save_headers && !services_.prompts.AskYesNo("Are you sure?", "Exit Quillfin"))
+        return false;
+
+    // From here on nothing may start: the header save lets events run, and a countdown tick, a
+    // greeting or a late burst must neither start a scan nor change what is being written.
+    exiting_ = true;
+    services_.timer1.SetInterval(0);
+    session.RestartPending = false;
+    {
+        nntp::ScanEngine::EventScope scope(scan);
+        if (services_.tcp1.GetState() != nntp::Socket::kClosed) connections.QuitConnection(1);
+    }
+    if (save_headers) {
+        services_.windows.HideMainWindow();
+        store.SaveHeaders();
+    }
+    settings_file_.WriteWindowSizes(placement);
+    settings_file_.WriteColumnSizes(columns);
+    if (!session.QuitSent) connections.QuitConnection(1);
+    services_.windows.EndProcess();
+    return true;
+}
+
+bool Program::CloseBox() {
+    if (exiting_) return true;
+    {
+        nntp::ScanEngine::EventScope scope(scan);
+        connections.QuitConnection(1);
+    }
+    return Shutdown();
+}
+
+void Program::DeleteMp3Preview() {
+    if (settings.Download_Path.empty()) return;
+    const std::string path = storage::ProgramFile(settings.Download_Path, kMp3PreviewFile);
+    if (storage::FileExists(path)) std::remove(path.c_str());
+}
+
+void Program::SetDownloadFolder(const std::string& path) { settings.Download_Path = path; }
+
+void Program::EmergencyRestart(int connection) {
+    // The watchdog and its countdown are not built yet: a failed connection is closed and the
+    // user starts again.
+    connections.CloseConnection(connection);
+    connections.ResetScanControls();
+}
+
+void Program::AutoExpire(const std::string&, const std::string&) {
+    // Header expiry comes with header maintenance; until then nothing expires.
+}
+
+void Program::DownloadStep() {
+    // Batch downloads are not built yet; the auto-download at the end of a scan waits for them.
+}
+
+}  // namespace quillfin::app

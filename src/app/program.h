@@ -1,0 +1,143 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "common/clock.h"
+#include "common/event_pump.h"
+#include "common/main_view_state.h"
+#include "common/prompts.h"
+#include "headers/batch_queue.h"
+#include "headers/header_store.h"
+#include "headers/header_table.h"
+#include "headers/header_views.h"
+#include "headers/overview_parser.h"
+#include "headers/parts_list.h"
+#include "nntp/connections.h"
+#include "nntp/scan_engine.h"
+#include "nntp/session_callouts.h"
+#include "nntp/session_values.h"
+#include "nntp/socket.h"
+#include "nntp/sound_player.h"
+#include "nntp/windows.h"
+#include "storage/activity_log.h"
+#include "storage/group_list.h"
+#include "storage/settings.h"
+#include "storage/settings_file.h"
+
+namespace quillfin::app {
+
+// The windows the program's own sequences open, hide or end, beyond those a connection asks
+// for. The UI implements it; tests record the calls.
+class ProgramWindows : public nntp::Windows {
+  public:
+    virtual void ShowFolderPicker() = 0;
+    virtual void HideOptionsWindow() = 0;
+    virtual void HideMainWindow() = 0;
+    // Leaves the event loop once the handlers on the stack have returned.
+    virtual void EndProcess() = 0;
+};
+
+// The splash window and the creation of the windows during start-up, in the order start-up
+// needs them. The UI implements it.
+class StartupScreens {
+  public:
+    virtual ~StartupScreens() = default;
+    virtual void SetSplashMaximum(int maximum) = 0;
+    virtual void SetSplashProgress(int value) = 0;
+    // Painted before this returns: the user sees every step of a start-up that blocks.
+    virtual void SetSplashStatus(const std::string& text) = 0;
+    virtual void ShowSplash() = 0;
+    virtual void HideSplash() = 0;
+    // Plays "startup.wav".
+    virtual void CreateMainWindow() = 0;
+    virtual void CreateOptionsWindow() = 0;
+    // Fills in the created window's size; the screen's size centres a first start.
+    virtual void CurrentPlacement(storage::WindowPlacement& placement, int* screen_width,
+                                  int* screen_height) = 0;
+    // Shows the main window at the placement and column widths read from the settings file.
+    virtual void ShowMainWindow() = 0;
+};
+
+// What the program runs on: the executable passes the Qt ones, tests fakes.
+struct Services {
+    const common::Clock& clock;
+    common::EventPump& pump;
+    common::Prompts& prompts;
+    ProgramWindows& windows;
+    nntp::SoundPlayer& sounds;
+    nntp::Socket& tcp1;
+    nntp::Timer& timerbot1;
+    // The main window's one-second timer for the restart countdown.
+    nntp::Timer& timer1;
+};
+
+// Owns every subsystem for the whole run and wires them; runs start-up, shutdown and the main
+// window's commands. The windows render its state and call its commands.
+class Program : private nntp::SessionCallouts {
+  public:
+    static constexpr const char* kVersion = "v1.0.171";
+    static constexpr const char* kMp3PreviewFile = "Quillfin MP3 Preview.MP3";
+
+    Program(std::string program_dir, Services services);
+    ~Program() override;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    void Main(StartupScreens& screens);
+    // False when the user chose to stay; the program then goes on as before.
+    bool Shutdown();
+    // The main window's close box: QUIT first, then Shutdown.
+    bool CloseBox();
+    bool Exiting() const { return exiting_; }
+
+    // Main window commands.
+    void ScanCommand();
+    void ScanStopCommand();
+    void BatchStartCommand();
+    void BatchStopCommand();
+    void AddToBatchCommand() { batch.AddSelected(views.Rows()); }
+    void SaveHeadersCommand();
+    // The Delete key in the batch list.
+    void BatchDeleteKey() { batch.RemoveSelected(); }
+    void HeaderDoubleClick() { parts.OpenHeaderRow(views.Rows(), nullptr); }
+    void Timer1Tick();
+    // The folder picker's OK.
+    void SetDownloadFolder(const std::string& path);
+
+    const std::string& ProgramDir() const { return program_dir_; }
+    std::string HelpFile() const;
+
+    storage::Settings settings;
+    storage::WindowPlacement placement;
+    storage::ColumnWidths columns;
+    storage::ActivityLog log;
+    storage::GroupList groups;
+    headers::HeaderTable table;
+    headers::OverviewParser parser;
+    common::MainViewState view;
+    headers::HeaderViews views;
+    headers::BatchQueue batch;
+    headers::PartsList parts;
+    headers::HeaderStore store;
+    nntp::SessionValues session;
+    nntp::Connections connections;
+    nntp::ScanEngine scan;
+
+  private:
+    // nntp::SessionCallouts
+    void EmergencyRestart(int connection) override;
+    void AutoExpire(const std::string& group, const std::string& firstText) override;
+    void DownloadStep() override;
+
+    void DeleteMp3Preview();
+    void Status(const std::string& text) { log.LogEvent(text, false); }
+
+    std::string program_dir_;
+    Services services_;
+    storage::SettingsFile settings_file_;
+    bool exiting_ = false;
+    bool download_available_ = false;
+};
+
+}  // namespace quillfin::app
