@@ -1,10 +1,20 @@
 #include "testserver/sample_data.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <vector>
+
+#include "testserver/demo_media.h"
 
 namespace quillfin::testserver {
 namespace {
+
+constexpr const char* kPictures = "alt.binaries.quillfin.pictures";
+constexpr const char* kSounds = "alt.binaries.quillfin.sounds";
+constexpr const char* kMisc = "alt.binaries.quillfin.misc";
+
+constexpr const char* kAda = "\"Ada Pixel\" <ada.pixel@example.test>";
+constexpr const char* kBen = "\"Ben Tone\" <ben.tone@example.test>";
+constexpr const char* kCleo = "Cleo Quill <cleo@example.test>";
 
 std::string Padded(int value, int width) {
     char text[32];
@@ -12,66 +22,118 @@ std::string Padded(int value, int width) {
     return text;
 }
 
-// Deterministic bytes, so that the demo data set is the same at every start.
-std::string PseudoRandomBytes(std::size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = char(state & 0xff);
-    }
-    return bytes;
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
 }
 
-char UuChar(unsigned value) { return value == 0 ? '`' : char(' ' + (value & 0x3f)); }
-
-void AddUuencodedPosting(NewsSpool& spool, const std::string& group, const std::string& name,
-                         std::size_t size, int parts, std::uint32_t seed) {
-    const std::string lines = UuencodeLines(PseudoRandomBytes(size, seed));
-    std::vector<std::string> all;
-    for (std::size_t at = 0; at < lines.size();) {
-        const std::size_t end = lines.find('\n', at) + 1;
-        all.push_back(lines.substr(at, end - at));
-        at = end;
+// Lines end in CR LF, as on the wire.
+std::string CrLf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
     }
-    const std::size_t per_part = (all.size() + std::size_t(parts) - 1) / std::size_t(parts);
-    const int width = parts > 9 ? 2 : 1;
-    for (int part = 1; part <= parts; ++part) {
-        TestArticle article;
-        article.subject = name + " (" + Padded(part, width) + "/" + Padded(parts, width) + ")";
-        article.from = "\"Demo Poster\" <demo@example.test>";
-        if (part == 1) article.body += "begin 644 " + name + "\r\n";
-        for (std::size_t i = std::size_t(part - 1) * per_part;
-             i < std::min(all.size(), std::size_t(part) * per_part); ++i) {
-            article.body += all[i];
-        }
-        if (part == parts) article.body += "`\r\nend\r\n";
-        spool.AddArticle(group, std::move(article));
-    }
+    return out;
 }
+
+const char* kWelcome = R"(Hello, and welcome to the Quillfin demo server.
+
+Everything here is made up on the spot by the demo server on your own machine;
+nothing is fetched from anywhere. What the three groups hold:
+
+  alt.binaries.quillfin.pictures  BMP pictures, uuencoded and yEnc, in parts.
+                                  gradient.bmp lacks part 2 of 3 on purpose.
+  alt.binaries.quillfin.sounds    WAV sounds; arpeggio.wav was posted without
+                                  part numbers in its subjects.
+  alt.binaries.quillfin.misc      this note, an .nfo file and a single-part
+                                  picture.
+
+Scan the groups, then use the toolbar to show or hide complete, incomplete,
+unknown and text postings. Queue what you like and download it.
+
+..and a line that starts with a dot, to show that dots survive the trip.
+
+Cleo
+)";
+
+const char* kNfo = R"(  Quillfin demo set
+  -----------------
+  pictures : sunset, mandelbrot, plasma, rings, mosaic, palette, gradient
+  sounds   : chord, tone, arpeggio
+  made by  : the demo server, fresh at every start
+)";
 
 }  // namespace
 
-std::string UuencodeLines(const std::string& data) {
-    std::string out;
-    for (std::size_t at = 0; at < data.size(); at += 45) {
-        const std::size_t length = std::min<std::size_t>(45, data.size() - at);
-        out += UuChar(unsigned(length));
-        for (std::size_t i = 0; i < length; i += 3) {
-            unsigned char b[3] = {0, 0, 0};
-            for (std::size_t k = 0; k < 3 && i + k < length; ++k) {
-                b[k] = static_cast<unsigned char>(data[at + i + k]);
-            }
-            out += UuChar(b[0] >> 2);
-            out += UuChar(((b[0] << 4) | (b[1] >> 4)) & 0x3f);
-            out += UuChar(((b[1] << 2) | (b[2] >> 6)) & 0x3f);
-            out += UuChar(b[2] & 0x3f);
+std::vector<std::string> SampleGroups() { return {kPictures, kSounds, kMisc}; }
+
+std::vector<SamplePosting> SamplePostings() {
+    using E = SamplePosting::Encoding;
+    return {
+        {kPictures, "sunset.bmp", E::kUuencode, SunsetBmp(400, 300), 4, "sunset.bmp ({p}/{t})",
+         {}, kAda},
+        {kPictures, "mandelbrot.bmp", E::kYenc, MandelbrotBmp(360, 240), 3,
+         "\"mandelbrot.bmp\" yEnc ({p}/{t})", {}, kAda},
+        {kPictures, "plasma.bmp", E::kYenc, PlasmaBmp(320, 240), 5,
+         "[01/02] - \"plasma.bmp\" yEnc ({p}/{t})", {}, kAda},
+        {kPictures, "rings.bmp", E::kYenc, RingsBmp(240, 180), 2,
+         "[02/02] - \"rings.bmp\" yEnc ({p}/{t})", {}, kAda},
+        {kPictures, "mosaic.bmp", E::kUuencode, MosaicBmp(200, 160), 3, "mosaic.bmp [{p}/{t}]",
+         {}, kCleo},
+        {kPictures, "palette.bmp", E::kYenc, PaletteBmp(96, 64), 1,
+         "\"palette.bmp\" yEnc ({p}/{t})", {}, kCleo},
+        {kPictures, "gradient.bmp", E::kYenc, GradientBmp(256, 192), 3,
+         "\"gradient.bmp\" yEnc ({p}/{t})", {2}, kAda},
+        {kSounds, "chord.wav", E::kYenc, ChordWav(3.0), 3, "\"chord.wav\" yEnc ({p}/{t})", {},
+         kBen},
+        {kSounds, "tone.wav", E::kUuencode, ToneWav(2.0), 2, "tone.wav ({p}/{t})", {}, kBen},
+        {kSounds, "arpeggio.wav", E::kYenc, ArpeggioWav(3.0), 3, "\"arpeggio.wav\" yEnc", {},
+         kBen},
+        {kMisc, "Welcome to the Quillfin demo server", E::kText, CrLf(kWelcome), 1, "", {},
+         kCleo},
+        {kMisc, "quillfin-demo.nfo", E::kUuencode, CrLf(kNfo), 1, "quillfin-demo.nfo", {}, kCleo},
+        {kMisc, "checkerboard.bmp", E::kUuencode, CheckerboardBmp(128, 128), 1,
+         "checkerboard.bmp", {}, kCleo},
+    };
+}
+
+std::string SampleSubject(const SamplePosting& posting, int part) {
+    std::string subject = posting.subjectForm.empty() ? posting.fileName : posting.subjectForm;
+    const int width = int(std::to_string(posting.parts).size());
+    ReplaceAll(subject, "{p}", Padded(part, width));
+    ReplaceAll(subject, "{t}", Padded(posting.parts, width));
+    return subject;
+}
+
+void AddSampleData(NewsSpool& spool) {
+    for (const std::string& group : SampleGroups()) spool.AddGroup(group);
+    int minute = 0;
+    for (const SamplePosting& posting : SamplePostings()) {
+        std::vector<std::string> bodies;
+        switch (posting.encoding) {
+            case SamplePosting::Encoding::kUuencode:
+                bodies = UuencodeParts(posting.fileName, posting.content, posting.parts);
+                break;
+            case SamplePosting::Encoding::kYenc:
+                bodies = YencParts(posting.fileName, posting.content, posting.parts);
+                break;
+            case SamplePosting::Encoding::kText:
+                bodies = {posting.content};
+                break;
         }
-        out += "\r\n";
+        for (int part = 1; part <= int(bodies.size()); ++part, ++minute) {
+            const auto& missing = posting.missingParts;
+            if (std::find(missing.begin(), missing.end(), part) != missing.end()) continue;
+            TestArticle article;
+            article.subject = SampleSubject(posting, part);
+            article.from = posting.from;
+            article.date = "Sat, 5 Dec 2026 " + Padded(18 + minute / 60, 2) + ":" +
+                           Padded(minute % 60, 2) + ":00 +0000";
+            article.body = std::move(bodies[std::size_t(part - 1)]);
+            spool.AddArticle(posting.group, std::move(article));
+        }
     }
-    return out;
 }
 
 void AddOverviewPostings(NewsSpool& spool, const std::string& group, std::int64_t articles,
@@ -93,23 +155,6 @@ void AddOverviewPostings(NewsSpool& spool, const std::string& group, std::int64_
         article.bytes = 396000 + (i % 7) * 113;
         article.lines = 3040;
         spool.AddArticle(group, std::move(article));
-    }
-}
-
-void AddSampleData(NewsSpool& spool) {
-    spool.AddGroup("alt.binaries.quillfin.demo");
-    spool.AddGroup("alt.binaries.quillfin.sounds");
-    spool.AddGroup("alt.binaries.quillfin.empty");
-    std::uint32_t seed = 1;
-    for (int i = 1; i <= 6; ++i) {
-        AddUuencodedPosting(spool, "alt.binaries.quillfin.demo",
-                            "picture" + std::to_string(i) + ".jpg", 20000 + i * 3000, 1 + i % 4,
-                            seed++);
-    }
-    AddUuencodedPosting(spool, "alt.binaries.quillfin.demo", "holiday.rar", 120000, 12, seed++);
-    for (int i = 1; i <= 3; ++i) {
-        AddUuencodedPosting(spool, "alt.binaries.quillfin.sounds",
-                            "tune" + std::to_string(i) + ".mp3", 60000, 3, seed++);
     }
 }
 
