@@ -1,5 +1,7 @@
 // Start-up, shutdown, the scan stop command and the restart countdown over a scripted socket,
 // a manual clock and recorded windows, prompts and sounds.
+#include "app/program.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -7,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/program.h"
 #include "app/program_directory.h"
 #include "nntp/scan_fixture.h"
 
@@ -108,14 +109,25 @@ TEST_F(ProgramTest, StartUpRunsItsStepsInOrderAndReadsWhatTheLastRunLeft) {
     dir.Write("QUILFN.INI", "[Options]\r\nNews_Port=4119\r\n");
     dir.Write("favs.txt", "alt.one,10\r\nalt.two,20\r\n");
     Start();
-    const std::vector<std::string> expected = {
-        "max 10",          "progress 1",           "show splash",
-        "Loading Main Window", "create main",      "progress 1",
-        "Loading Options Window", "create options", "progress 2",
-        "Loading INI settings", "progress 3",       "Loading Newsgroups",
-        "progress 4",      "Loading Window Sizes", "progress 7",
-        "Loading Column Sizes", "progress 9",      "show main: port 4119, groups 2, postings 0",
-        "hide splash"};
+    const std::vector<std::string> expected = {"max 10",
+                                               "progress 1",
+                                               "show splash",
+                                               "Loading Main Window",
+                                               "create main",
+                                               "progress 1",
+                                               "Loading Options Window",
+                                               "create options",
+                                               "progress 2",
+                                               "Loading INI settings",
+                                               "progress 3",
+                                               "Loading Newsgroups",
+                                               "progress 4",
+                                               "Loading Window Sizes",
+                                               "progress 7",
+                                               "Loading Column Sizes",
+                                               "progress 9",
+                                               "show main: port 4119, groups 2, postings 0",
+                                               "hide splash"};
     EXPECT_EQ(steps, expected);
     // A first start centres the window on the screen.
     EXPECT_EQ(program->placement.Left, 400);
@@ -211,8 +223,9 @@ TEST_F(ProgramTest, StopWritesItsSummaryOnlyAfterMoreThanOneHeader) {
         {120, 60,
          "Scan Aborted by user. 120 headers read in 60 seconds, averaging 120.0 headers per "
          "minute."},
-        {2, 0, "Scan Aborted by user. 2 headers read in 0 seconds, averaging 0.0 headers per "
-               "minute."},
+        {2, 0,
+         "Scan Aborted by user. 2 headers read in 0 seconds, averaging 0.0 headers per "
+         "minute."},
         {1, 30, nullptr},
     };
     for (const Case& c : cases) {
@@ -236,7 +249,9 @@ TEST_F(ProgramTest, StopWritesItsSummaryOnlyAfterMoreThanOneHeader) {
         EXPECT_FALSE(program->session.RestartPending);
         EXPECT_EQ(program->session.RestartCountdown, 90);
         EXPECT_EQ(timer1.interval, 0);
-        if (c.line == nullptr) EXPECT_EQ(program->log.StatusLine(), "");
+        if (c.line == nullptr) {
+            EXPECT_EQ(program->log.StatusLine(), "");
+        }
     }
 }
 

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QObject>
+#include <memory>
+#include <string>
+
+#include "app/program.h"
+#include "common/clock.h"
+#include "platform/qt_event_pump.h"
+#include "platform/qt_socket.h"
+#include "platform/qt_timer.h"
+#include "ui/qt_prompts.h"
+
+class QTimer;
+
+namespace quillfin::ui {
+
+class FolderPicker;
+class LogWindow;
+class LoginDialog;
+class MainWindow;
+class PartsWindow;
+class WaitWindow;
+
+// The running program: the Qt services, the Program that owns the logic, and its windows.
+// It opens and hides the windows the logic asks for and runs the start-up screens.
+class Application : public QObject, public app::ProgramWindows, public app::StartupScreens {
+    Q_OBJECT
+
+  public:
+    // prompts: answers the message boxes instead of showing them (tests); null for the real ones.
+    explicit Application(std::string program_dir, common::Prompts* prompts = nullptr);
+    ~Application() override;
+
+    // Runs start-up; the caller then runs the event loop.
+    void Start();
+    app::Program& Program() { return *program_; }
+    MainWindow* Main() const { return main_.get(); }
+    WaitWindow* Wait() const { return wait_.get(); }
+    LoginDialog* Login() const { return login_.get(); }
+    FolderPicker* Picker() const { return picker_.get(); }
+    LogWindow* Log() const { return log_window_.get(); }
+    PartsWindow* Parts() const { return parts_window_.get(); }
+    void OpenWithShell(const std::string& target);
+    // Test hook: EndProcess records instead of leaving the event loop.
+    bool ended() const { return ended_; }
+    void SetQuitOnEnd(bool quit) { quit_on_end_ = quit; }
+
+    // app::ProgramWindows
+    void ShowLoginDialog() override;
+    void HideLoginDialog() override;
+    void ShowOptionsNewsgroupsTab() override;
+    void ShowAddNewsgroupDialog() override;
+    void ShowFolderPicker() override;
+    void HideOptionsWindow() override;
+    void HideMainWindow() override;
+    void EndProcess() override;
+
+    // app::StartupScreens
+    void SetSplashMaximum(int maximum) override;
+    void SetSplashProgress(int value) override;
+    void SetSplashStatus(const std::string& text) override;
+    void ShowSplash() override;
+    void HideSplash() override;
+    void CreateMainWindow() override;
+    void CreateOptionsWindow() override;
+    void CurrentPlacement(storage::WindowPlacement& placement, int* screen_width,
+                          int* screen_height) override;
+    void ShowMainWindow() override;
+
+  private:
+    class SilentSounds : public nntp::SoundPlayer {
+      public:
+        void Play(const std::string&) override {}
+    };
+    void NotAvailable(const QString& caption);
+
+    // Declared before the program, which keeps references to them.
+    common::SystemClock clock_;
+    platform::QtEventPump pump_;
+    QtPrompts qt_prompts_;
+    common::Prompts& prompts_;
+    SilentSounds sounds_;
+    platform::QtSocket tcp1_;
+    platform::QtTimer timerbot1_;
+    platform::QtTimer timer1_;
+    std::unique_ptr<app::Program> program_;
+    // Windows go first: they hold references into the program.
+    std::unique_ptr<WaitWindow> wait_;
+    std::unique_ptr<MainWindow> main_;
+    std::unique_ptr<LoginDialog> login_;
+    std::unique_ptr<FolderPicker> picker_;
+    std::unique_ptr<LogWindow> log_window_;
+    std::unique_ptr<PartsWindow> parts_window_;
+    QTimer* wait_render_ = nullptr;
+    bool ended_ = false;
+    bool quit_on_end_ = true;
+};
+
+}  // namespace quillfin::ui

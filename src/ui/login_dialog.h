@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "storage/settings.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace quillfin::ui {
+
+// frmLogin: the server settings, edited in place, and the Connect command. Created once;
+// Cancel, Escape and the close box only hide it.
+class LoginDialog : public QDialog {
+    Q_OBJECT
+
+  public:
+    // on_connect starts the scan connection (and hides this dialog itself).
+    LoginDialog(storage::Settings& settings, std::function<void()> on_connect,
+                QWidget* parent = nullptr);
+
+    // Fills the fields from the settings; done on every show and after the file is read.
+    void LoadFromSettings();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    using TextSetting = std::string storage::Settings::*;
+    using FlagSetting = int storage::Settings::*;
+
+    QLineEdit* AddField(const char* name, const QString& caption, TextSetting value);
+    QCheckBox* AddCheck(const char* name, const QString& caption, FlagSetting value);
+    QPushButton* AddButton(const char* name, const QString& caption);
+    void LayOut(QPushButton* go, QPushButton* exit);
+    void ApplyAuthRule();
+
+    storage::Settings& settings_;
+    std::function<void()> on_connect_;
+    QLineEdit* host_;
+    QLineEdit* port_;
+    QCheckBox* auth_;
+    QLabel* user_label_;
+    QLineEdit* user_;
+    QLabel* password_label_;
+    QLineEdit* password_;
+    QCheckBox* save_password_;
+    QCheckBox* slave_;
+    std::vector<std::pair<QLineEdit*, TextSetting>> text_fields_;
+    std::vector<std::pair<QCheckBox*, FlagSetting>> check_boxes_;
+};
+
+}  // namespace quillfin::ui

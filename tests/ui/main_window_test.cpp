@@ -1,0 +1,236 @@
+// The program as a user drives it: start-up, a scan of the test server from the window, the
+// lists, the batch, saving, exit and a restart, all offscreen with controls found by name.
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+#include <filesystem>
+#include <memory>
+
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+#include "testserver/nntp_test_server.h"
+#include "testserver/sample_data.h"
+#include "ui/application.h"
+#include "ui/folder_picker.h"
+#include "ui/login_dialog.h"
+#include "ui/wait_window.h"
+
+namespace quillfin::ui {
+namespace {
+
+constexpr const char* kBig = "alt.binaries.quillfin.big";
+constexpr const char* kSmall = "alt.binaries.quillfin.small";
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        server_.WithSpool([](testserver::NewsSpool& spool) {
+            testserver::AddOverviewPostings(spool, kBig, 600, 20);  // 30 postings
+            testserver::AddOverviewPostings(spool, kSmall, 30, 3);  // 10 postings
+        });
+        ASSERT_TRUE(server_.Start()) << server_.Error();
+    }
+    void TearDown() override { app_.reset(); }
+
+    void StartProgram() {
+        app_.reset();
+        app_ = std::make_unique<Application>(dir_.Path(), &prompts_);
+        app_->SetQuitOnEnd(false);
+        app_->Start();
+    }
+    template <typename T = QWidget>
+    T* Find(const char* name) const {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() == name) return qobject_cast<T*>(top);
+            if (auto* child = top->findChild<T*>(name)) return child;
+        }
+        ADD_FAILURE() << "no control " << name;
+        return nullptr;
+    }
+    std::string Text(const char* name) const {
+        app_->Main()->Render();
+        return Find<QLabel>(name)->text().toStdString();
+    }
+    void Click(const char* name) {
+        Find<QAbstractButton>(name)->click();
+        app_->Main()->Render();
+    }
+    app::Program& Program() { return app_->Program(); }
+    int Rows(const char* list) {
+        app_->Main()->Render();
+        return Find<QTreeView>(list)->model()->rowCount();
+    }
+    void SelectRows(const char* list, int first, int last) {
+        auto* view = Find<QTreeView>(list);
+        view->selectionModel()->select(
+            QItemSelection(view->model()->index(first, 0), view->model()->index(last, 0)),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    bool ScanAndWait(int* most_progress) {
+        *most_progress = 0;
+        Click("cmdGO");
+        return QTest::qWaitFor(
+            [&] {
+                *most_progress =
+                    std::max(*most_progress, Find<QProgressBar>("ProgressBar2")->value());
+                return Program().groups.At(2).lastRead == "30" &&
+                       Program().scan.Driving() == false &&
+                       Find<QAbstractButton>("cmdScan")->isEnabled() && Rows("ListView2") == 40;
+            },
+            20000);
+    }
+    void PrepareScan() {
+        Program().groups.AddGroup(kBig);
+        Program().groups.AddGroup(kSmall);
+        Program().groups.RefreshGroupFilter();
+        Program().settings.News_Host = "127.0.0.1";
+        Program().settings.News_Port = std::to_string(server_.Port());
+        Program().settings.chkEnableLogging = 1;
+    }
+
+    testing::TempDir dir_;
+    testserver::NntpTestServer server_;
+    testing::ScriptedPrompts prompts_;
+    std::unique_ptr<Application> app_;
+};
+
+TEST_F(MainWindowTest, StartsInAnEmptyFolderWithTheInitialCaptions) {
+    StartProgram();
+    EXPECT_TRUE(app_->Main()->isVisible());
+    EXPECT_FALSE(app_->Wait()->isVisible());
+    EXPECT_EQ(Text("lblCapX"), "Quillfin ready, press SCAN to start");
+    EXPECT_EQ(Text("lblMCount"), "Read: 0");
+    EXPECT_EQ(Text("lblTotalBatchSize"), "Total batch size: 0.0mb");
+    EXPECT_EQ(Text("lblTotalBatchTime"), "Time remaining: (unknown)");
+    EXPECT_EQ(Find<QAbstractButton>("cmdScan")->toolTip(), "Connect to News Server (start scan)");
+    EXPECT_EQ(Rows("ListView2"), 0);
+    // Exactly one of the two views shows, and the tab strip switches them.
+    EXPECT_TRUE(Find("Frame1_0")->isVisible());
+    EXPECT_FALSE(Find("Frame1_1")->isVisible());
+    Click("cmdBatchDownload");
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, "Warning, nothing in batch que!");
+}
+
+TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveExitAndComeBack) {
+    StartProgram();
+    PrepareScan();
+
+    // No download folder yet: the folder picker comes instead of the login dialog.
+    Click("cmdScan");
+    EXPECT_TRUE(app_->Picker()->isVisible());
+    EXPECT_FALSE(app_->Login()->isVisible());
+    app_->Picker()->hide();
+    Program().SetDownloadFolder(dir_.Path() + "/");
+    Click("cmdScan");
+    ASSERT_TRUE(app_->Login()->isVisible());
+
+    int most_progress = 0;
+    ASSERT_TRUE(ScanAndWait(&most_progress)) << Program().log.StatusLine();
+    EXPECT_GT(most_progress, 0);
+    EXPECT_FALSE(app_->Login()->isVisible());
+    EXPECT_EQ(Text("lblMCount"), "Read: " + std::to_string(Program().table.HeadersRead));
+    EXPECT_GE(Program().table.HeadersRead, 630);
+
+    // The completeness toggles and the group filter rebuild the list.
+    Click("btnsComplete");
+    EXPECT_EQ(Rows("ListView2"), 0);
+    Click("btnsComplete");
+    EXPECT_EQ(Rows("ListView2"), 40);
+    auto* groups = Find<QComboBox>("cboVG");
+    const int small = groups->findText(kSmall);
+    ASSERT_GE(small, 0);
+    groups->activated(small);
+    app_->Main()->Render();
+    EXPECT_EQ(Rows("ListView2"), 10);
+    groups->activated(groups->findText("All Newsgroups"));
+    app_->Main()->Render();
+    EXPECT_EQ(Rows("ListView2"), 40);
+
+    // Sorting by a column's text, and the batch: add two, remove one, view parts.
+    Find<QTreeView>("ListView2")->header()->sectionClicked(0);
+    EXPECT_EQ(Program().views.Rows().SortColumn(), 0);
+    SelectRows("ListView2", 0, 1);
+    Click("cmdAddtoQue");
+    Click("cmdAddtoQue");  // already queued: nothing more
+    EXPECT_EQ(Rows("ListView3"), 2);
+    EXPECT_NE(Text("lblTotalBatchSize"), "Total batch size: 0.0mb");
+    SelectRows("ListView3", 1, 1);
+    Click("cmdDelete");
+    EXPECT_EQ(Rows("ListView3"), 1);
+    SelectRows("ListView3", 0, 0);
+    Click("cmdViewPartsinBatch");
+    EXPECT_TRUE(Program().parts.Visible());
+    EXPECT_FALSE(Program().parts.Rows().empty());
+
+    Click("cmdSaveHeaders");
+    EXPECT_TRUE(dir_.Exists("npending.dat"));
+    EXPECT_FALSE(Program().table.HeadersChanged);
+
+    // A change, then the close box: "No" keeps the program, with options and groups written.
+    SelectRows("ListView2", 5, 5);
+    Click("cmdAddtoQue");
+    Find<QTreeView>("ListView2")->setColumnWidth(3, 123);
+    prompts_.shown.clear();
+    prompts_.answers = {false};
+    app_->Main()->close();
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, "Are you sure?");
+    EXPECT_EQ(prompts_.shown[0].title, "Exit Quillfin");
+    EXPECT_FALSE(app_->ended());
+    EXPECT_TRUE(app_->Main()->isVisible());
+    EXPECT_TRUE(dir_.Exists("QUILFN.INI"));
+    EXPECT_TRUE(dir_.Exists("favs.txt"));
+
+    prompts_.answers = {true};
+    app_->Main()->close();
+    EXPECT_TRUE(app_->ended());
+    const auto postings = Program().table.HeaderCount();
+
+    // The next start brings back the table, the batch (in table order) and the widths.
+    StartProgram();
+    EXPECT_EQ(Program().table.HeaderCount(), postings);
+    EXPECT_EQ(Rows("ListView3"), 2);
+    EXPECT_EQ(Rows("ListView2"), 40);
+    EXPECT_EQ(Find<QTreeView>("ListView2")->columnWidth(3), 123);
+    EXPECT_EQ(Program().groups.Count(), 2);
+    EXPECT_EQ(Program().settings.News_Port, std::to_string(server_.Port()));
+}
+
+TEST_F(MainWindowTest, StopDuringAScanEndsItAndGivesTheWindowBack) {
+    StartProgram();
+    PrepareScan();
+    Program().SetDownloadFolder(dir_.Path() + "/");
+    // The server answers the first XOVER and then goes silent: the scan waits until Stop.
+    testserver::ReplyRule first;
+    first.command = "XOVER";
+    first.uses = 1;
+    testserver::ReplyRule silent;
+    silent.command = "XOVER";
+    silent.silent = true;
+    server_.AddRule(first);
+    server_.AddRule(silent);
+    Click("cmdScan");
+    Click("cmdGO");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Rows("ListView2") > 0; }, 10000));
+    EXPECT_FALSE(Find<QAbstractButton>("cmdScan")->isEnabled());
+    Click("cmdScanStop");
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !Program().scan.Driving() && Find<QAbstractButton>("cmdScan")->isEnabled(); },
+        10000));
+    EXPECT_FALSE(Program().session.Scanning);
+    EXPECT_EQ(Find<QProgressBar>("ProgressBar1")->value(), 0);
+}
+
+}  // namespace
+}  // namespace quillfin::ui
