@@ -24,6 +24,10 @@ TEST(ParseSubjectKey, FindsTheMarkerAndTheTotal) {
          "[0042/0180] - \"video-0042.part07.rar\" yEnc [xx/0000050]", "50"},
         {"[3/7] - \"name.par2\" yEnc (1/4)", "[3/7] - \"name.par2\" yEnc [xx/0000004]", "4"},
         {"name.rar (01/12)", "name.rar [xx/0000012]", "12"},
+        // Totals ending in the first and the last digit.
+        {"song.mp3 (01/19)", "song.mp3 [xx/0000019]", "19"},
+        {"[Pics] beach [2/9]", "[Pics] beach [xx/0000009]", "9"},
+        {"[Pics] beach [2/10]", "[Pics] beach [xx/0000010]", "10"},
         // The lowest digit wins, not the leftmost marker.
         {"a (5/9) b (1/3)", "a (5/9) b [xx/0000003]", "3"},
         // A repeated marker is accepted without the window test.

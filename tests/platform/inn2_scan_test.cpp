@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "platform/raw_nntp_client.h"
 #include "platform/scan_rig.h"
@@ -28,6 +29,24 @@ GroupNumbers GroupOf(RawNntpClient& client, const std::string& group) {
     const bool found =
         std::sscanf(reply.c_str(), "211 %ld %ld %ld", &n.count, &n.first, &n.last) == 3;
     return found ? n : GroupNumbers{};
+}
+
+// Asks on a new connection each time: an nnrpd process keeps the spool's group map it loaded and
+// misses a group whose first article was filed in the same second as its last reload.
+GroupNumbers GroupSeenAfresh(int port, const std::string& group) {
+    RawNntpClient reader;
+    return reader.Connect(port).starts_with("200") ? GroupOf(reader, group) : GroupNumbers{};
+}
+
+// What a new reader sees once `last` shows (or, failing that, after a bounded wait).
+GroupNumbers WaitForLast(int port, const std::string& group, long last) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    GroupNumbers seen = GroupSeenAfresh(port, group);
+    while (seen.last < last && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        seen = GroupSeenAfresh(port, group);
+    }
+    return seen;
 }
 
 class Inn2ScanTest : public ::testing::Test {
@@ -103,7 +122,7 @@ TEST_F(Inn2ScanTest, PostingsAreJoinedAndASecondScanReadsOnlyWhatIsNew) {
         {kYencGroup, par, "-y", 200, 3, "[3/7] - \"" + par + "\" yEnc (", "/3)"},
     };
     for (Upload& u : uploads) {
-        u.before = GroupOf(poster, u.group);
+        u.before = GroupSeenAfresh(port, u.group);
         ASSERT_GE(u.before.count, 0) << u.group << " missing: run scripts/inn2-start";
         const auto parts = Encode(u.file, u.kind, 60000, u.lines);
         ASSERT_EQ(parts.size(), u.parts);
@@ -113,7 +132,7 @@ TEST_F(Inn2ScanTest, PostingsAreJoinedAndASecondScanReadsOnlyWhatIsNew) {
             Post(u.group, u.prefix + std::to_string(i + 1) + u.suffix, parts[i]);
             u.bytes += parts[i].size();
         }
-        u.after = GroupOf(poster, u.group);
+        u.after = WaitForLast(port, u.group, u.before.last + long(u.parts));
         ASSERT_EQ(u.after.last, u.before.last + long(u.parts));
     }
 

@@ -107,6 +107,18 @@ TEST_F(GroupListTest, ResetDeleteAndEditsWithoutSelection) {
     EXPECT_EQ(InOrder(), Names{"a"});
 }
 
+TEST_F(GroupListTest, SelectTakesTheFirstAndLastRowsOnly) {
+    Load("a\nb\nc\n");
+    for (int position : {1, 3, 4, 0, -1}) {
+        list.Select(position);
+        EXPECT_EQ(list.Selected(), position >= 1 && position <= 3 ? position : 0) << position;
+    }
+    list.Select(3);
+    list.ToggleSelected();
+    EXPECT_TRUE(list.At(3).disabled);
+    EXPECT_TRUE(prompts.shown.empty());
+}
+
 TEST_F(GroupListTest, ToggleRefreshesTheFilterButNeverRemoves) {
     Load("b.two,2,True\r\nB.TWO,3,True\r\n");
     list.AddGroup(" a.one ");
