@@ -17,8 +17,7 @@ Program::Program(std::string program_dir, Services services)
       views(table, settings, groups.Entries(), services.pump),
       batch(table, view, log, services.prompts),
       parts(table),
-      store(table, batch, view, log, services.prompts, services.pump, services.clock,
-            program_dir),
+      store(table, batch, view, log, services.prompts, services.pump, services.clock, program_dir),
       connections(session, settings, groups, log, view, services.prompts, services.windows,
                   services.pump),
       scan((connections.AttachSocket(1, &services.tcp1),
@@ -82,8 +81,7 @@ bool Program::Shutdown() {
     groups.SaveGroupList();
     DeleteMp3Preview();
     const bool save_headers = table.HeadersChanged;
-    if (save_headers && !services_.prompts.AskYesNo("Are you sure?", "Exit Quillfin"))
-        return false;
+    if (save_headers && !services_.prompts.AskYesNo("Are you sure?", "Exit Quillfin")) return false;
 
     // From here on nothing may start: the header save lets events run, and a countdown tick, a
     // greeting or a late burst must neither start a scan nor change what is being written.
