@@ -22,6 +22,10 @@ struct MainViewState {
     bool cmdRestoreEnabled = false;
     std::string lblTotalBatchSize = "Total batch size: 0.0mb";
     std::string lblTotalBatchTime = "Time remaining: (unknown)";
+    bool lblTotalBatchTimeVisible = true;
+    bool ProgressBar3Visible = false;
+    // imgTestx, the activity light: true shows the busy picture while a batch runs.
+    bool imgTestxBusy = false;
     std::uint64_t revision = 0;
 
     void Touch() { ++revision; }

@@ -1,0 +1,162 @@
+#include "download/posting_decoder.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "common/text.h"
+#include "download/file_names.h"
+
+namespace quillfin::download {
+
+PostingDecoder::PostingDecoder(headers::HeaderTable& table, headers::BatchQueue& batch,
+                               const storage::Settings& settings, storage::ActivityLog& log,
+                               common::EventPump& pump, DecoderLibrary& library)
+    : table_(table),
+      batch_(batch),
+      settings_(settings),
+      log_(log),
+      pump_(pump),
+      library_(library) {}
+
+std::string PostingDecoder::SafeOrGenerated(std::string_view name, const char* generated,
+                                            const char* what) {
+    std::string safe = SafeName(name);
+    if (safe == name) return safe;
+    if (safe.empty()) safe = generated;
+    LogLine(std::string("Unsafe ") + what + " \"" + PrintableName(name) + "\" saved as " + safe);
+    return safe;
+}
+
+std::string PostingDecoder::GroupFolder(const std::string& group, bool logUnsafe) {
+    std::string name =
+        logUnsafe ? SafeOrGenerated(group, "newsgroup", "group name") : SafeName(group);
+    if (name.empty()) name = "newsgroup";
+    return FolderPrefix(settings_.Download_Path) + name;
+}
+
+void PostingDecoder::EnsureGroupFolder(const std::string& group) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(GroupFolder(group, false), ignored)) return;
+    std::filesystem::create_directory(GroupFolder(group, true), ignored);
+}
+
+std::string PostingDecoder::OutputFolder(const headers::HeaderEntry& entry) {
+    if (settings_.chkMakeSubDirs != 1 || entry.Parts.empty())
+        return FolderPrefix(settings_.Download_Path);
+    const std::string& group = entry.Parts.front().Group.str();
+    EnsureGroupFolder(group);
+    return GroupFolder(group, false) + "/";
+}
+
+void PostingDecoder::StorePart(std::int32_t index, std::int32_t part, std::string_view reply) {
+    headers::PartRef& ref = table_.Entry(index).Part(part);
+    const std::string folder = OutputFolder(table_.Entry(index));
+    const std::string path = files_.Write(ref, folder, reply);
+    if (path.empty()) {
+        LogLine("Error, cannot write temp file in " + folder + "; the article stays in memory");
+        ref.Body = std::string(reply);
+    } else {
+        LogLine("writing temp file:" + path);
+        ref.Body.clear();
+    }
+    ref.Retrieved = true;
+}
+
+bool PostingDecoder::LoadParts(std::int32_t index, const std::string& folder, YencCheck& yenc) {
+    headers::HeaderEntry& entry = table_.Entry(index);
+    for (std::int32_t i = 1; i <= entry.PartCount(); ++i) {
+        headers::PartRef& part = entry.Part(i);
+        std::string path = files_.PathOf(part);
+        if (path.empty() && !part.Body.empty()) {
+            path = files_.Write(part, folder, part.Body.str());
+            if (path.empty()) {
+                // The text stays in memory for a later try: the user chose to drop failed
+                // decodes, not articles the disk would not take.
+                LogLine("Error, cannot write temp file in " + folder);
+                keep_bodies_ = true;
+                return false;
+            }
+            LogLine("writing temp file:" + path);
+        } else if (path.empty()) {
+            // Never the previous part's file again: that would load it twice.
+            LogLine("decode_set error, no body for head item!");
+        }
+        log_.LogEvent("loading " + path + " into decoder...", false);
+        const int code = library_.LoadFile(path);
+        if (code != 0) {
+            LogLine("decode err (UULoadFile) " + common::Str(code));
+            return false;
+        }
+        yenc.AddPartFile(path);
+        pump_.Pump();
+    }
+    return true;
+}
+
+bool PostingDecoder::RunDecoder(const std::string& folder, const YencCheck& yenc,
+                                std::string& decodedName) {
+    const int item = library_.FirstItem();
+    if (item == 0) {
+        LogLine("decode err -- uud reports nothing to decode");
+        return false;
+    }
+    LogLine("Decoder ready, attachment found.");
+    const std::string name = library_.ItemFileName(item);
+    const std::string filtered = name.empty() ? name : library_.FilterFileName(name);
+    decodedName = UniquePath(folder, SafeOrGenerated(filtered, "attachment", "file name"));
+    const DecoderLibrary::DecodeResult result = library_.Decode(item, decodedName);
+    if (result.ok) {
+        const std::string problem = yenc.Verify(decodedName);
+        if (problem.empty()) return true;
+        // The damaged file stays for the user to judge; the log says what is wrong with it.
+        LogLine("decode err -- " + problem);
+        return false;
+    }
+    LogLine("decode err (uuret:" + common::Str(result.code) +
+            "  mvret:" + common::Str(result.moveCode) + ")");
+    std::string message;
+    int severity = 0;
+    if (result.code == 1 && library_.Message(message, severity))
+        LogLine(message + " (severity:" + common::Str(severity) + ")");
+    return false;
+}
+
+void PostingDecoder::RemoveTempFiles(std::int32_t index) {
+    headers::HeaderEntry& entry = table_.Entry(index);
+    for (headers::PartRef& part : entry.Parts) {
+        const std::string path = files_.PathOf(part);
+        if (!path.empty()) {
+            LogLine("Removing temp file:" + path);
+            files_.Remove(part);
+        }
+        if (!keep_bodies_) part.Body.clear();
+    }
+}
+
+bool PostingDecoder::DecodePosting(std::int32_t index) {
+    if (index < 1 || index > table_.HeaderCount()) return false;
+    if (!library_.StartRun()) {
+        // The posting stays queued with its parts: a later batch decodes it.
+        LogLine("decode err -- the decoder is busy with another posting");
+        return false;
+    }
+    const std::string folder = OutputFolder(table_.Entry(index));
+    std::string decodedName;
+    bool ok = false;
+    keep_bodies_ = false;
+    try {
+        YencCheck yenc;
+        ok = LoadParts(index, folder, yenc) && RunDecoder(folder, yenc, decodedName);
+    } catch (const std::exception& e) {
+        LogLine(std::string("decode err -- ") + e.what());
+        ok = false;
+    }
+    library_.EndRun();
+    if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
+    LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
+    batch_.RemoveFromBatch(index);
+    return ok;
+}
+
+}  // namespace quillfin::download

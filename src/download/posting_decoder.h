@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/event_pump.h"
+#include "download/decoder_library.h"
+#include "download/part_files.h"
+#include "download/yenc_check.h"
+#include "headers/batch_queue.h"
+#include "headers/header_table.h"
+#include "storage/activity_log.h"
+#include "storage/settings.h"
+
+namespace quillfin::download {
+
+// Files a posting whose parts are all retrieved: the parts wait on disk as ".UUE" files in
+// the posting's output folder, the decoder library turns them into the attachment there, and
+// the posting leaves the batch whatever the outcome.
+class PostingDecoder {
+  public:
+    PostingDecoder(headers::HeaderTable& table, headers::BatchQueue& batch,
+                   const storage::Settings& settings, storage::ActivityLog& log,
+                   common::EventPump& pump, DecoderLibrary& library);
+
+    // Stores a retrieved article on disk; its text stays in the part's Body only when it
+    // could not be written, so nothing is lost.
+    void StorePart(std::int32_t index, std::int32_t part, std::string_view reply);
+    // true when the library decoded the attachment.
+    bool DecodePosting(std::int32_t index);
+    // Creates Download_Path/<group> when missing; failures are ignored.
+    void EnsureGroupFolder(const std::string& group);
+    // The folder a posting's files go to, with a trailing '/'.
+    std::string OutputFolder(const headers::HeaderEntry& entry);
+
+    const PartFiles& Files() const { return files_; }
+
+  private:
+    // The safe form of an outside name; a generated one, logged, when none is left.
+    std::string SafeOrGenerated(std::string_view name, const char* generated, const char* what);
+    // Download_Path/<safe group>, without the trailing '/'.
+    std::string GroupFolder(const std::string& group, bool logUnsafe);
+    bool LoadParts(std::int32_t index, const std::string& folder, YencCheck& yenc);
+    bool RunDecoder(const std::string& folder, const YencCheck& yenc, std::string& decodedName);
+    void RemoveTempFiles(std::int32_t index);
+    void LogLine(const std::string& text) { log_.LogEvent(text, true); }
+
+    headers::HeaderTable& table_;
+    headers::BatchQueue& batch_;
+    const storage::Settings& settings_;
+    storage::ActivityLog& log_;
+    common::EventPump& pump_;
+    DecoderLibrary& library_;
+    PartFiles files_;
+    // A part's text could not be written this run; its Body must survive the clean-up.
+    bool keep_bodies_ = false;
+};
+
+}  // namespace quillfin::download
