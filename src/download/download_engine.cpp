@@ -194,6 +194,11 @@ void DownloadEngine::OpenConnection() {
         socket_->Close();
         LogLine("Download Connection Error, please wait...");
     }
+    // A connection still open from the last batch has been sent QUIT: its greeting will
+    // never come, so a new batch started before its "205" opens a fresh one.
+    if (socket_->GetState() == nntp::Socket::kConnected && !session_.DownloadReady) {
+        socket_->Close();
+    }
     // Connected but not logged in: wait; the watchdog ends a connection that stays silent.
     if (socket_->GetState() == nntp::Socket::kConnected) return;
     const std::int64_t port = common::WholeValue(settings_.News_Port);
@@ -202,6 +207,7 @@ void DownloadEngine::OpenConnection() {
     socket_->SetRemoteHost(common::Trim(settings_.News_Host));
     socket_->SetLocalPort(0);
     socket_->Connect();
+    connections_.NoteConnecting(2);
 }
 
 void DownloadEngine::SendArticle() {

@@ -53,7 +53,9 @@ class DownloadEngine {
     std::function<void()> onBatchDone;
 
     // For the watchdog: the last data or greeting on connection 2.
-    common::TimePoint LastDownloadActivity() const { return last_activity_; }
+    common::SteadyPoint LastDownloadActivity() const { return last_activity_; }
+    // A posting is being decoded: the connection is quiet, but the batch is busy.
+    bool Decoding() const { return decoding_; }
     bool UserAbort() const { return user_abort_; }
     const std::string& DownloadGroup() const { return download_group_; }
     std::int32_t CurrentEntry() const { return current_entry_; }
@@ -105,7 +107,7 @@ class DownloadEngine {
 
     bool user_abort_ = false;
     bool decoding_ = false;
-    common::TimePoint last_activity_{};
+    common::SteadyPoint last_activity_{};
     std::string download_group_;
     std::int32_t current_entry_ = 0;
     std::int32_t current_part_ = 0;

@@ -15,7 +15,7 @@ void DownloadEngine::TCP2_DataArrival(const std::string& chunk) {
 }
 
 void DownloadEngine::HandleData(const std::string& chunk) {
-    last_activity_ = clock_.Now();
+    last_activity_ = clock_.Steady();
     if (socket_ == nullptr || socket_->GetState() != nntp::Socket::kConnected) {
         LogLine("Download Connection Error...");
         connections_.QuitConnection(2);
@@ -115,7 +115,8 @@ void DownloadEngine::HandleGreeting(const std::string& text) {
     LogLine(text);
     if (nntp::Timer* timer = connections_.TimerOf(2)) timer->SetInterval(1000);
     session_.SessionReady = true;
-    last_activity_ = clock_.Now();
+    session_.DownloadReady = true;
+    last_activity_ = clock_.Steady();
     if (settings_.chkAuth == 1)
         connections_.AuthUser(2);
     else if (settings_.chkSlave == 1)

@@ -1,5 +1,7 @@
 #include "download/posting_decoder.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -107,7 +109,12 @@ bool PostingDecoder::RunDecoder(const std::string& folder, const YencCheck& yenc
     decodedName = UniquePath(folder, SafeOrGenerated(filtered, "attachment", "file name"));
     const DecoderLibrary::DecodeResult result = library_.Decode(item, decodedName);
     if (result.ok) {
-        const std::string problem = yenc.Verify(decodedName);
+        // The library leaves its output readable by the owner alone; a downloaded file gets
+        // the permissions any new file of the user's gets.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::chmod(decodedName.c_str(), 0666 & ~mask);
+        const std::string problem = yenc.Verify(decodedName, &pump_);
         if (problem.empty()) return true;
         // The damaged file stays for the user to judge; the log says what is wrong with it.
         LogLine("decode err -- " + problem);

@@ -1,6 +1,10 @@
 #include "download/uu_decoder_library.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -15,7 +19,9 @@ namespace {
 // The one owner of libuu's global state in this process.
 std::atomic<bool> library_taken{false};
 
-constexpr long kBusyIntervalMs = 100;
+// The library calls back only once this much time has passed since its last call, and checks
+// only every 500 lines: the event loop waits up to this long, and a little more.
+constexpr long kBusyIntervalMs = 20;
 
 // The busy callback's opaque pointer is the pump itself.
 int PumpWhileBusy(void* pump, uuprogress* /*progress*/) {
@@ -83,11 +89,66 @@ DecoderLibrary::DecodeResult UuDecoderLibrary::Decode(int item, const std::strin
         result.code = UURET_ILLVAL;
         return result;
     }
-    std::vector<char> target = Writable(path);
-    result.code = UUDecodeFile(entry, target.data());
+    // The library's own UUDecodeFile creates the target and then renames its temporary file
+    // over it; replacing a file makes the file system write out the whole new one at once,
+    // which holds the event loop for a tenth of a second per 100 MB. A new name does not.
+    result.code = UUDecodeToTemp(entry);
+    if (result.code == UURET_OK) {
+        if (entry->binfile == nullptr) {
+            result.code = UURET_NODATA;
+        } else {
+            const int error = MoveIntoPlace(entry->binfile, path);
+            if (error == EEXIST) {
+                result.code = UURET_EXISTS;
+            } else if (error != 0) {
+                result.code = UURET_IOERR;
+                result.moveCode = error;
+            }
+        }
+        UURemoveTemp(entry);
+    } else if (result.code == UURET_IOERR) {
+        result.moveCode = UUGetOption(UUOPT_ERRNO, nullptr, nullptr, 0);
+    }
     result.ok = result.code == UURET_OK;
-    if (result.code == UURET_IOERR) result.moveCode = UUGetOption(UUOPT_ERRNO, nullptr, nullptr, 0);
     return result;
+}
+
+int UuDecoderLibrary::MoveIntoPlace(const std::string& temp, const std::string& path) {
+    // A hard link never replaces anything, not even a dangling link of that name.
+    if (::link(temp.c_str(), path.c_str()) == 0) return 0;
+    if (errno != EXDEV && errno != EPERM && errno != ENOTSUP) return errno;
+    // Another file system (a temporary folder in memory): copied, letting events run.
+    const int in = ::open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return errno;
+    const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error;
+    }
+    std::vector<char> buffer(1 << 20);
+    int error = 0;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got < 0) error = errno;
+            break;
+        }
+        for (ssize_t done = 0; done < got && error == 0;) {
+            const ssize_t wrote = ::write(out, buffer.data() + done, std::size_t(got - done));
+            if (wrote < 0 && errno == EINTR) continue;
+            if (wrote <= 0) error = wrote < 0 ? errno : EIO;
+            else done += wrote;
+        }
+        if (error != 0) break;
+        if (pump_ != nullptr) pump_->PumpIfDue();
+    }
+    ::close(in);
+    if (::close(out) != 0 && error == 0) error = errno;
+    // Half a file is no download: nothing is left behind.
+    if (error != 0) ::unlink(path.c_str());
+    return error;
 }
 
 bool UuDecoderLibrary::Message(std::string& text, int& severity) {

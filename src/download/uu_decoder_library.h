@@ -33,6 +33,8 @@ class UuDecoderLibrary : public DecoderLibrary {
 
   private:
     static void OnMessage(void* self, char* text, int severity);
+    // Puts the decoded temporary file at path, which must not exist yet; 0 or an errno value.
+    int MoveIntoPlace(const std::string& temp, const std::string& path);
 
     common::EventPump* pump_;
     bool running_ = false;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/event_pump.h"
+
 namespace quillfin::download {
 
 // The decoding library writes yEnc data without checking its checksums, so a damaged byte
@@ -18,8 +20,8 @@ class YencCheck {
     // Takes the yEnc header and trailer lines of one part file; other text is skipped.
     void AddPartFile(const std::string& path);
     // Empty when the file matches every checksum found (or none was found); otherwise the
-    // reason, for the log.
-    std::string Verify(const std::string& decodedPath) const;
+    // reason, for the log. Reads the file once; pump, when given, lets events run meanwhile.
+    std::string Verify(const std::string& decodedPath, common::EventPump* pump = nullptr) const;
 
   private:
     struct Part {

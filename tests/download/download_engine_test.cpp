@@ -331,7 +331,9 @@ TEST_F(DownloadEngineTest, StepRefusesDuringAScanAndWaitsOnAConnectedSocket) {
     EXPECT_EQ(prompts.shown[0].text, "Stop scan first.");
     EXPECT_EQ(session.DownloadBusy, 0);
     session.Scanning = false;
+    // A connection made and waiting for its greeting is waited for.
     tcp2.state = nntp::Socket::kConnected;
+    session.DownloadReady = true;
     engine->DownloadStep();
     EXPECT_EQ(tcp2.connects, 0);
     EXPECT_THAT(TakeSent(), IsEmpty());
@@ -340,6 +342,16 @@ TEST_F(DownloadEngineTest, StepRefusesDuringAScanAndWaitsOnAConnectedSocket) {
     // A second start while busy does nothing.
     engine->DownloadStep();
     EXPECT_EQ(tcp2.connects, 0);
+}
+
+TEST_F(DownloadEngineTest, ABatchStartedBeforeTheLastOnesByeOpensAFreshConnection) {
+    AddFilePosting("a.bin", {"1"});
+    // The last batch sent QUIT; its "205" has not arrived yet, and no greeting ever will.
+    tcp2.state = nntp::Socket::kConnected;
+    session.DownloadReady = false;
+    engine->DownloadStep();
+    EXPECT_EQ(tcp2.closes, 1);
+    EXPECT_EQ(tcp2.connects, 1);
 }
 
 TEST_F(DownloadEngineTest, PortOutOfRangeEndsTheStepSoItCanStartAgain) {
@@ -387,7 +399,7 @@ TEST_F(DownloadEngineTest, DataOnAClosedSocketIsReportedAndStillRead) {
     clock.Advance(std::chrono::seconds(5));
     tcp2.Deliver("500 late\r\n");
     EXPECT_THAT(TakeLogged(), ElementsAre("Download Connection Error...", "500 late"));
-    EXPECT_EQ(engine->LastDownloadActivity(), clock.Now());
+    EXPECT_EQ(engine->LastDownloadActivity(), clock.Steady());
     EXPECT_EQ(timer2.interval, 0);
 }
 

@@ -1,4 +1,5 @@
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -55,6 +56,11 @@ TEST_P(DecodeFormatTest, GivesTheOriginalBytesAndCleansUp) {
     EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_EQ(ReadFile(dir.File("dl/img.bin")), original);
     EXPECT_THAT(DownloadFolder(), ElementsAre("img.bin"));
+    // Readable by others as any new file of the user's (the usual umask 022 here).
+    const mode_t mask = ::umask(022);
+    EXPECT_EQ(std::filesystem::status(dir.File("dl/img.bin")).permissions(),
+              std::filesystem::perms(0666 & ~mask));
+    ::umask(mask);
     std::vector<std::string> expected = {"Decoder ready, attachment found."};
     for (std::size_t k = 0; k < parts.size(); ++k)
         expected.push_back("Removing temp file:" + dir.File("dl/" + Numbers(parts.size())[k]) +
