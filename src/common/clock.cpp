@@ -37,4 +37,10 @@ std::int64_t SecondBoundariesBetween(TimePoint from, TimePoint to) {
     return (floor<seconds>(to) - floor<seconds>(from)).count();
 }
 
+std::int64_t SecondBoundariesBetween(SteadyPoint from, SteadyPoint to) {
+    using std::chrono::floor;
+    using std::chrono::seconds;
+    return (floor<seconds>(to) - floor<seconds>(from)).count();
+}
+
 }  // namespace quillfin::common

@@ -35,6 +35,11 @@ void Connections::AttachSocket(int connection, Socket* socket) {
     if (ValidConnection(connection)) sockets_[std::size_t(connection - 1)] = socket;
 }
 
+void Connections::AttachReplyBuffer(int connection, std::string* buffer) {
+    if (connection >= 3 && connection <= kCount)
+        window_buffers_[std::size_t(connection - 3)] = buffer;
+}
+
 void Connections::AttachTimer(int connection, Timer* timer) {
     if (connection == 1 || connection == 2) timers_[std::size_t(connection - 1)] = timer;
 }
@@ -56,7 +61,7 @@ std::string* Connections::ReplyBuffer(int connection) {
         case 3:
         case 4:
         case 5:
-            return &session_.ViewerBuffer;
+            return window_buffers_[std::size_t(connection - 3)];
         default:
             return nullptr;
     }
@@ -147,6 +152,7 @@ void Connections::ConnectScan() {
             return;
         }
         socket->Connect();
+        NoteConnecting(1);
         LogLine("Connecting...");
         session_.ScanBuffer.clear();
         session_.DownloadBuffer.clear();
@@ -158,6 +164,7 @@ void Connections::ConnectScan() {
 
 void Connections::QuitConnection(int connection) {
     session_.SessionReady = false;
+    ClearReady(connection);
     if (connection == 1) {
         session_.QuitSent = true;
         SendLine(1, "QUIT");
@@ -175,8 +182,18 @@ void Connections::QuitConnection(int connection) {
     }
 }
 
+void Connections::NoteConnecting(int connection) {
+    if (onConnecting) onConnecting(connection);
+}
+
+void Connections::ClearReady(int connection) {
+    if (connection == 1) session_.ScanReady = false;
+    if (connection == 2) session_.DownloadReady = false;
+}
+
 void Connections::CloseConnection(int connection) {
     session_.SessionReady = false;
+    ClearReady(connection);
     if (connection != 1 && connection != 2) {
         pump_.Pump();
         return;

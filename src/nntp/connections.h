@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 
 #include "common/event_pump.h"
@@ -34,11 +35,20 @@ public:
     void AttachTimer(int connection, Timer* timer);
     Socket* SocketOf(int connection) const;
     Timer* TimerOf(int connection) const;
-    // The reply buffer of a connection; nullptr for a number outside 1..5.
+    // Connections 3 to 5 belong to windows, each with a reply buffer of its own; nullptr
+    // detaches it.
+    void AttachReplyBuffer(int connection, std::string* buffer);
+    // The reply buffer of a connection; nullptr for a number outside 1..5 or a window's
+    // connection without one.
     std::string* ReplyBuffer(int connection);
 
     // The text ShowConnectionState writes for a socket state; empty for an unknown state.
     static std::string StateText(int state);
+
+    // A server that accepts the connection and never greets must not hang the scan or the
+    // batch: the watchdog is told as soon as a connection is being made.
+    std::function<void(int connection)> onConnecting;
+    void NoteConnecting(int connection);
 
     void SendLine(int connection, const std::string& text);
     void ConnectScan();
@@ -62,6 +72,7 @@ public:
 
 private:
     int StateOf(int connection) const;
+    void ClearReady(int connection);
     void StopTimer(int connection);
     void CloseViewerSocket(int connection);
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
@@ -76,6 +87,7 @@ private:
     common::EventPump& pump_;
     std::array<Socket*, kCount> sockets_{};
     std::array<Timer*, 2> timers_{};
+    std::array<std::string*, 3> window_buffers_{};
     // ShowConnectionState closes again while a socket is not yet closed; a socket that never
     // reaches state 0 must not recurse without end.
     int close_retries_ = 0;

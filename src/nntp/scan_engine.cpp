@@ -405,7 +405,7 @@ void ScanEngine::HeaderAdded() {
     if (session_.ScanHeaderCount < INT32_MAX) ++session_.ScanHeaderCount;
 }
 
-void ScanEngine::TouchScanActivity() { session_.LastScanActivity = clock_.Now(); }
+void ScanEngine::TouchScanActivity() { session_.LastScanActivity = clock_.Steady(); }
 
 // ---- The group list -----------------------------------------------------------------------
 

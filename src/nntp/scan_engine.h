@@ -43,6 +43,8 @@ class ScanEngine : public headers::ScanHooks {
     void ScanDriver();
     // A scan is walking the group list.
     bool Driving() const { return driving_; }
+    // A restart is armed: this walk ends here; the restarted scan walks from the first group.
+    void AbandonScan() { StopDriver(); }
 
     // The "211 " reply while GROUP is outstanding.
     void GroupReply(const std::string& reply);

@@ -16,7 +16,7 @@ void ScanEngine::ScanReply(const std::string& chunk) {
 }
 
 void ScanEngine::HandleScanData(const std::string& chunk) {
-    session_.LastScanActivity = clock_.Now();
+    session_.LastScanActivity = clock_.Steady();
     if (socket_ == nullptr || socket_->GetState() != Socket::kConnected) {
         connections_.QuitConnection(1);
         return;
@@ -88,9 +88,10 @@ void ScanEngine::DispatchReply(const std::string& chunk) {
 
 void ScanEngine::HandleGreeting(const std::string& chunk) {
     LogLine(chunk);
-    session_.LastScanActivity = clock_.Now();
+    session_.LastScanActivity = clock_.Steady();
     if (Timer* timer = connections_.TimerOf(1)) timer->SetInterval(1000);
     session_.SessionReady = true;
+    session_.ScanReady = true;
     session_.ScanBuffer.clear();
     if (settings_.chkAuth == 1)
         connections_.AuthUser(1);
@@ -119,7 +120,7 @@ void ScanEngine::OnScanSocketClose() {
     if (Timer* timer = connections_.TimerOf(1)) timer->SetInterval(0);
     // The server went away in the middle of a session we did not end. Stopping the watchdog
     // alone would leave the scan waiting for ever; restart it as after a socket error.
-    if (session_.SessionReady && !session_.QuitSent) Restart();
+    if ((session_.SessionReady || session_.ScanReady) && !session_.QuitSent) Restart();
 }
 
 void ScanEngine::OnScanSocketError(int /*number*/, const std::string& description) {

@@ -13,15 +13,18 @@ namespace quillfin::nntp {
 // the scan driver moves on, so they are changed only through setters that tell it.
 class SessionValues {
 public:
-    // Reply buffers: connection 1, connection 2, connections 3 to 5.
+    // Reply buffers of connections 1 and 2; the windows of connections 3 to 5 keep their own.
     std::string ScanBuffer;
     std::string DownloadBuffer;
-    std::string ViewerBuffer;
 
     // Last data or greeting on the scan connection; the watchdog measures silence from it.
-    common::TimePoint LastScanActivity{};
+    common::SteadyPoint LastScanActivity{};
     // A greeting arrived on connection 1 or 2; quitting or closing either clears it.
     bool SessionReady = false;
+    // The same for one connection each: a watchdog follows its own connection only, so ending
+    // the scan cannot switch off the download's watchdog.
+    bool ScanReady = false;
+    bool DownloadReady = false;
     // QUIT has been sent on connection 1.
     bool QuitSent = false;
     bool Scanning = false;

@@ -19,7 +19,8 @@ TEST_F(ConnectionsTest, ViewerLoginSendsBothLinesAndLogsThePasswordMasked) {
     settings.User_Name = "joe";
     settings.User_Pass = "s3cret pw";
     // The password request may arrive right behind the user-name request.
-    session.ViewerBuffer = "480 who are you\r\n381 and your password\r\n";
+    std::string buffer = "480 who are you\r\n381 and your password\r\n";
+    connections.AttachReplyBuffer(4, &buffer);
     connections.AuthUser(4);
     EXPECT_THAT(viewer4.sent, ElementsAre("AUTHINFO USER joe", "AUTHINFO PASS s3cret pw"));
     EXPECT_THAT(TakeLogged(), ElementsAre("Authenticating User Name...", "AUTHINFO USER joe",
