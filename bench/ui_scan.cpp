@@ -122,8 +122,10 @@ ScanFigures LogicOnlyScan(int port) {
     NoWindows windows;
     NoSounds sounds;
     platform::QtSocket tcp1;
-    platform::QtTimer timerbot1, timer1;
-    app::Program program(dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, timer1});
+    platform::QtSocket tcp2;
+    platform::QtTimer timerbot1, timerbot2, timer1;
+    app::Program program(
+        dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2, timer1});
     PrepareScan(program, port);
     const ScanFigures figures = TimeScan(program);
     std::filesystem::remove_all(dir);
@@ -155,8 +157,10 @@ void WriteBigTable(const std::string& dir) {
     NoWindows windows;
     NoSounds sounds;
     platform::QtSocket tcp1;
-    platform::QtTimer timerbot1, timer1;
-    app::Program program(dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, timer1});
+    platform::QtSocket tcp2;
+    platform::QtTimer timerbot1, timerbot2, timer1;
+    app::Program program(
+        dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2, timer1});
     headers::HeaderTable::EntryList entries;
     for (int i = 0; i < 20000; ++i) {
         headers::HeaderEntry entry;

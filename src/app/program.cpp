@@ -23,6 +23,15 @@ Program::Program(std::string program_dir, Services services)
       scan((connections.AttachSocket(1, &services.tcp1),
             connections.AttachTimer(1, &services.timerbot1), connections),
            table, parser, services.clock),
+      decoder_library(&services.pump),
+      decoder(table, batch, settings, log, services.pump, decoder_library),
+      download((connections.AttachSocket(2, &services.tcp2),
+                connections.AttachTimer(2, &services.timerbot2), connections),
+               table, batch, decoder, services.clock),
+      watchdog(connections, services.clock, services.timer1),
+      maintenance(table, views, settings, view, services.prompts, services.pump),
+      viewer(connections),
+      host_groups(connections, groups, services.clock, program_dir),
       program_dir_(std::move(program_dir)),
       services_(services),
       settings_file_(program_dir_) {
@@ -30,12 +39,29 @@ Program::Program(std::string program_dir, Services services)
     groups.SetFilterList(&views.Filter());
     scan.SetSoundPlayer(&services_.sounds);
     scan.SetCallouts(this);
+    download.SetCallouts(this);
+    // A batch that ends by itself leaves nothing for a countdown to restart.
+    download.onBatchDone = [this] { session.RestartIsDownload = false; };
     services_.timer1.SetInterval(0);
     services_.timer1.onTick = [this] { Timer1Tick(); };
+    services_.timerbot1.onTick = [this] {
+        nntp::ScanEngine::EventScope scope(scan);
+        watchdog.Tick(1);
+    };
+    services_.timerbot2.onTick = [this] { watchdog.Tick(2); };
+    watchdog.scanActivity = [this] { return session.LastScanActivity; };
+    // A decode lets events run but sends nothing: it is work, not silence.
+    watchdog.downloadActivity = [this] {
+        return download.Decoding() ? services_.clock.Steady() : download.LastDownloadActivity();
+    };
+    watchdog.onScanAbandoned = [this] { scan.AbandonScan(); };
+    connections.onConnecting = [this](int connection) { watchdog.Arm(connection); };
 }
 
 Program::~Program() {
     services_.timer1.onTick = nullptr;
+    services_.timerbot1.onTick = nullptr;
+    services_.timerbot2.onTick = nullptr;
     services_.timer1.SetInterval(0);
 }
 
@@ -92,6 +118,7 @@ bool Program::Shutdown() {
         nntp::ScanEngine::EventScope scope(scan);
         if (services_.tcp1.GetState() != nntp::Socket::kClosed) connections.QuitConnection(1);
     }
+    if (session.DownloadBusy != 0) download.StopBatch();
     if (save_headers) {
         services_.windows.HideMainWindow();
         store.SaveHeaders();
@@ -121,18 +148,15 @@ void Program::DeleteMp3Preview() {
 void Program::SetDownloadFolder(const std::string& path) { settings.Download_Path = path; }
 
 void Program::EmergencyRestart(int connection) {
-    // The watchdog and its countdown are not built yet: a failed connection is closed and the
-    // user starts again.
-    connections.CloseConnection(connection);
-    connections.ResetScanControls();
+    if (!exiting_) watchdog.EmergencyRestart(connection);
 }
 
-void Program::AutoExpire(const std::string&, const std::string&) {
-    // Header expiry comes with header maintenance; until then nothing expires.
+void Program::AutoExpire(const std::string& group, const std::string& firstText) {
+    maintenance.AutoExpire(group, firstText);
 }
 
 void Program::DownloadStep() {
-    // Batch downloads are not built yet; the auto-download at the end of a scan waits for them.
+    if (!exiting_) download.DownloadStep();
 }
 
 }  // namespace quillfin::app

@@ -7,23 +7,30 @@
 #include "common/event_pump.h"
 #include "common/main_view_state.h"
 #include "common/prompts.h"
+#include "download/download_engine.h"
+#include "download/posting_decoder.h"
+#include "download/uu_decoder_library.h"
 #include "headers/batch_queue.h"
 #include "headers/header_store.h"
 #include "headers/header_table.h"
+#include "headers/header_maintenance.h"
 #include "headers/header_views.h"
 #include "headers/overview_parser.h"
 #include "headers/parts_list.h"
+#include "hostgroups/host_groups.h"
 #include "nntp/connections.h"
 #include "nntp/scan_engine.h"
 #include "nntp/session_callouts.h"
 #include "nntp/session_values.h"
 #include "nntp/socket.h"
 #include "nntp/sound_player.h"
+#include "nntp/watchdog.h"
 #include "nntp/windows.h"
 #include "storage/activity_log.h"
 #include "storage/group_list.h"
 #include "storage/settings.h"
 #include "storage/settings_file.h"
+#include "viewers/article_viewer.h"
 
 namespace quillfin::app {
 
@@ -36,6 +43,9 @@ class ProgramWindows : public nntp::Windows {
     virtual void HideMainWindow() = 0;
     // Leaves the event loop once the handlers on the stack have returned.
     virtual void EndProcess() = 0;
+    // The article text viewer (frmViewArt) and the host newsgroup list (frmGrM).
+    virtual void ShowArticleViewer() {}
+    virtual void ShowHostGroups() {}
 };
 
 // The splash window and the creation of the windows during start-up, in the order start-up
@@ -49,13 +59,13 @@ class StartupScreens {
     virtual void SetSplashStatus(const std::string& text) = 0;
     virtual void ShowSplash() = 0;
     virtual void HideSplash() = 0;
-    // Plays "startup.wav".
     virtual void CreateMainWindow() = 0;
     virtual void CreateOptionsWindow() = 0;
     // Fills in the created window's size; the screen's size centres a first start.
     virtual void CurrentPlacement(storage::WindowPlacement& placement, int* screen_width,
                                   int* screen_height) = 0;
-    // Shows the main window at the placement and column widths read from the settings file.
+    // Shows the main window at the placement and column widths read from the settings file,
+    // and plays "startup.wav" (once the settings say whether sounds are on).
     virtual void ShowMainWindow() = 0;
 };
 
@@ -68,6 +78,9 @@ struct Services {
     nntp::SoundPlayer& sounds;
     nntp::Socket& tcp1;
     nntp::Timer& timerbot1;
+    // The download connection and its watchdog timer.
+    nntp::Socket& tcp2;
+    nntp::Timer& timerbot2;
     // The main window's one-second timer for the restart countdown.
     nntp::Timer& timer1;
 };
@@ -101,6 +114,8 @@ class Program : private nntp::SessionCallouts {
     // The Delete key in the batch list.
     void BatchDeleteKey() { batch.RemoveSelected(); }
     void HeaderDoubleClick() { parts.OpenHeaderRow(views.Rows(), nullptr); }
+    // cmdViewArt: the first selected posting not in the batch, in the article viewer.
+    void ViewTextCommand();
     void Timer1Tick();
     // The folder picker's OK.
     void SetDownloadFolder(const std::string& path);
@@ -123,6 +138,13 @@ class Program : private nntp::SessionCallouts {
     nntp::SessionValues session;
     nntp::Connections connections;
     nntp::ScanEngine scan;
+    download::UuDecoderLibrary decoder_library;
+    download::PostingDecoder decoder;
+    download::DownloadEngine download;
+    nntp::Watchdog watchdog;
+    headers::HeaderMaintenance maintenance;
+    viewers::ArticleViewer viewer;
+    hostgroups::HostGroups host_groups;
 
   private:
     // nntp::SessionCallouts
@@ -137,7 +159,6 @@ class Program : private nntp::SessionCallouts {
     Services services_;
     storage::SettingsFile settings_file_;
     bool exiting_ = false;
-    bool download_available_ = false;
 };
 
 }  // namespace quillfin::app

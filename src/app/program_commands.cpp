@@ -47,10 +47,7 @@ void Program::BatchStartCommand() {
     if (exiting_) return;
     for (const auto& entry : table.Entries()) {
         if (entry.InBatch) {
-            if (download_available_)
-                DownloadStep();
-            else
-                services_.prompts.Message("Batch download is not available yet.");
+            DownloadStep();
             return;
         }
     }
@@ -62,7 +59,15 @@ void Program::BatchStopCommand() {
         services_.prompts.Message(
             "Use this button to stop the download process, there is not currently anything "
             "downloading.");
+        return;
     }
+    download.StopBatch();
+    // A stopped batch is not to come back through a later restart countdown.
+    if (session.RestartPending && session.RestartIsDownload) {
+        session.RestartPending = false;
+        services_.timer1.SetInterval(0);
+    }
+    session.RestartIsDownload = false;
 }
 
 void Program::SaveHeadersCommand() {
@@ -84,7 +89,14 @@ void Program::Timer1Tick() {
         if (session.RestartIsDownload) {
             Status("Download Restart Initiated");
             timer.SetInterval(0);
+            // The countdown is used up; left set, it would say a restart is still to come.
+            session.RestartPending = false;
             DownloadStep();
+        } else if (session.DownloadBusy != 0) {
+            // A scan now would meet "Stop scan first." at every article of the batch.
+            timer.SetInterval(0);
+            session.RestartPending = false;
+            log.LogEvent("Rescan skipped: a batch download is running.", true);
         } else {
             Status("Rescan initiated");
             timer.SetInterval(0);

@@ -15,6 +15,10 @@ class Prompts {
     virtual void Message(const std::string& text, const std::string& title = kProgramName) = 0;
     // A Yes/No question; true for Yes.
     virtual bool AskYesNo(const std::string& text, const std::string& title = kProgramName) = 0;
+    // An OK-only message box with an exclamation mark: a warning about what the user did.
+    virtual void Caution(const std::string& text, const std::string& title = kProgramName) {
+        Message(text, title);
+    }
 };
 
 }  // namespace quillfin::common

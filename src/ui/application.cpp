@@ -1,31 +1,56 @@
 #include "ui/application.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
 
+#include "app/program_directory.h"
+#include "ui/about_box.h"
+#include "ui/article_viewer_window.h"
+#include "ui/find_window.h"
+#include "ui/host_groups_window.h"
+#include "ui/add_group_dialog.h"
 #include "ui/display_text.h"
 #include "ui/folder_picker.h"
+#include "ui/help_pages.h"
 #include "ui/log_window.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
+#include "ui/options_window.h"
 #include "ui/parts_window.h"
 #include "ui/wait_window.h"
 
 namespace quillfin::ui {
 
+namespace {
+
+// A neutral public page for finding newsgroups by name or topic.
+constexpr const char* kNewsgroupSearchPage = "https://groups.google.com/search";
+
+}  // namespace
+
 Application::Application(std::string program_dir, common::Prompts* prompts)
-    : prompts_(prompts != nullptr ? *prompts : qt_prompts_) {
+    : prompts_(prompts != nullptr ? *prompts : qt_prompts_),
+      sounds_([this] { return program_ != nullptr && program_->settings.chkSFX != 0; },
+              ResourceFolders(program_dir)) {
     program_ = std::make_unique<app::Program>(
         std::move(program_dir),
-        app::Services{clock_, pump_, prompts_, *this, sounds_, tcp1_, timerbot1_, timer1_});
+        app::Services{clock_, pump_, prompts_, *this, sounds_, tcp1_, timerbot1_, tcp2_,
+                      timerbot2_, timer1_});
     wait_ = std::make_unique<WaitWindow>(std::string(app::Program::kVersion).substr(1));
 }
 
 Application::~Application() {
     // The windows render the program's state until they are gone.
+    host_groups_window_.reset();
+    viewer_window_.reset();
+    find_window_.reset();
+    about_.reset();
+    add_group_.reset();
+    options_.reset();
     parts_window_.reset();
     log_window_.reset();
     picker_.reset();
@@ -61,9 +86,23 @@ void Application::HideLoginDialog() {
     if (login_) login_->hide();
 }
 
-void Application::ShowOptionsNewsgroupsTab() { NotAvailable("The options window"); }
+void Application::ShowOptionsNewsgroupsTab() {
+    options_->CentreOnceOver(main_.get());
+    options_->ShowNewsgroupsTab();
+}
 
-void Application::ShowAddNewsgroupDialog() {}
+void Application::ShowOptionsWindow() {
+    options_->CentreOnceOver(main_.get());
+    options_->ShowWindow();
+}
+
+void Application::ShowAddNewsgroupDialog() { add_group_->ShowModal(); }
+
+void Application::ShowAbout() {
+    about_->show();
+    about_->raise();
+    about_->activateWindow();
+}
 
 void Application::ShowFolderPicker() {
     picker_->show();
@@ -71,7 +110,17 @@ void Application::ShowFolderPicker() {
     picker_->activateWindow();
 }
 
-void Application::HideOptionsWindow() {}
+void Application::HideOptionsWindow() {
+    if (options_) options_->hide();
+}
+
+void Application::ShowArticleViewer() {
+    viewer_window_->show();
+    viewer_window_->raise();
+    viewer_window_->activateWindow();
+}
+
+void Application::ShowHostGroups() { host_groups_window_->Open(); }
 
 void Application::HideMainWindow() {
     if (main_) main_->hide();
@@ -97,21 +146,89 @@ void Application::CreateMainWindow() {
         log_window_->raise();
         log_window_->activateWindow();
     };
-    actions.show_help = [this] { NotAvailable("Help"); };
+    actions.show_help = [this] { ShowHelp(QStringLiteral("main")); };
+    actions.show_options = [this] { ShowOptionsWindow(); };
+    actions.show_about = [this] { ShowAbout(); };
+    actions.show_find = [this] {
+        find_window_->show();
+        find_window_->raise();
+        find_window_->activateWindow();
+    };
     actions.not_available = [this](const QString& caption) { NotAvailable(caption); };
     main_ = std::make_unique<MainWindow>(program, std::move(actions));
     login_ = std::make_unique<LoginDialog>(program.settings,
-                                           [this] { program_->connections.ConnectScan(); });
+                                           [this] { program_->connections.ConnectScan(); },
+                                           nullptr, &prompts_);
     picker_ = std::make_unique<FolderPicker>(
-        prompts_, [this](const std::string& path) { program_->SetDownloadFolder(path); });
+        prompts_, [this](const std::string& path) {
+            program_->SetDownloadFolder(path);
+            if (options_) options_->Refresh();
+        });
     log_window_ =
         std::make_unique<LogWindow>(program.log, program.settings, prompts_,
                                     [this](const std::string& path) { OpenWithShell(path); });
     parts_window_ = std::make_unique<PartsWindow>(program.parts);
-    sounds_.Play("startup.wav");
+    find_window_ = std::make_unique<FindWindow>(program.maintenance, [this] { main_->Render(); });
+    viewer_window_ = std::make_unique<ArticleViewerWindow>(program.viewer);
+    host_groups_window_ = std::make_unique<HostGroupsWindow>(program.host_groups, nullptr);
+    CreateDialogs();
 }
 
-void Application::CreateOptionsWindow() {}
+void Application::CreateDialogs() {
+    add_group_ = std::make_unique<AddGroupDialog>(
+        program_->groups, prompts_,
+        AddGroupDialogActions{
+            [this] {
+                add_group_->hide();
+                ShowHostGroups();
+            },
+            [] { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kNewsgroupSearchPage))); }});
+    AddHelpKey(add_group_.get(), QStringLiteral("add-newsgroup"));
+    about_ = std::make_unique<AboutBox>(app::Program::kVersion,
+                                        [this] { sounds_.Play("hi.wav"); });
+    AddHelpKey(about_.get(), QStringLiteral("about"));
+    AddHelpKey(login_.get(), QStringLiteral("login"));
+    AddHelpKey(picker_.get(), QStringLiteral("folder-picker"));
+    AddHelpKey(log_window_.get(), QStringLiteral("log"));
+    AddHelpKey(parts_window_.get(), QStringLiteral("parts"));
+}
+
+void Application::AddHelpKey(QWidget* window, const QString& topic) {
+    auto* help = new QAction(window);
+    help->setShortcut(QKeySequence::HelpContents);
+    help->setShortcutContext(Qt::WindowShortcut);
+    connect(help, &QAction::triggered, this, [this, topic] { ShowHelp(topic); });
+    window->addAction(help);
+}
+
+void Application::ShowHelp(const QString& topic) {
+    const QUrl url = HelpTopicUrl(ResourceFolders(program_->ProgramDir()), topic);
+    if (url.isEmpty()) {
+        prompts_.Message("The help pages are not installed: " + std::string(kHelpFolder) + "/" +
+                         kHelpPage + " was found neither in " + program_->ProgramDir() +
+                         " nor beside the program.");
+        return;
+    }
+    QDesktopServices::openUrl(url);
+}
+
+std::vector<std::string> Application::ResourceFolders(const std::string& program_dir) {
+    return {program_dir, app::ExecutableDirectory()};
+}
+
+void Application::CreateOptionsWindow() {
+    OptionsWindowActions actions;
+    actions.show_add_dialog = [this] { add_group_->ShowModeless(); };
+    actions.browse_download_path = [this] {
+        const std::string& path = program_->settings.Download_Path;
+        // A folder that no longer exists leaves the picker where it was.
+        if (!path.empty()) picker_->PointAt(path);
+        ShowFolderPicker();
+    };
+    actions.show_help = [this] { ShowHelp(QStringLiteral("options")); };
+    options_ = std::make_unique<OptionsWindow>(program_->settings, program_->groups, prompts_,
+                                               std::move(actions));
+}
 
 void Application::CurrentPlacement(storage::WindowPlacement& placement, int* screen_width,
                                    int* screen_height) {
@@ -126,7 +243,10 @@ void Application::CurrentPlacement(storage::WindowPlacement& placement, int* scr
 void Application::ShowMainWindow() {
     login_->LoadFromSettings();
     log_window_->LoadFromSettings();
+    options_->LoadFromSettings();
     main_->ApplySettingsAndShow();
+    // Only now is it known whether sounds are on.
+    sounds_.Play("startup.wav");
 }
 
 }  // namespace quillfin::ui

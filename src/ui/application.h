@@ -3,10 +3,12 @@
 #include <QObject>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "common/clock.h"
 #include "platform/qt_event_pump.h"
+#include "platform/qt_sound_player.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
 #include "ui/qt_prompts.h"
@@ -15,10 +17,16 @@ class QTimer;
 
 namespace quillfin::ui {
 
+class AboutBox;
+class ArticleViewerWindow;
+class FindWindow;
+class HostGroupsWindow;
+class AddGroupDialog;
 class FolderPicker;
 class LogWindow;
 class LoginDialog;
 class MainWindow;
+class OptionsWindow;
 class PartsWindow;
 class WaitWindow;
 
@@ -41,7 +49,18 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     FolderPicker* Picker() const { return picker_.get(); }
     LogWindow* Log() const { return log_window_.get(); }
     PartsWindow* Parts() const { return parts_window_.get(); }
+    FindWindow* Find() const { return find_window_.get(); }
+    ArticleViewerWindow* Viewer() const { return viewer_window_.get(); }
+    HostGroupsWindow* HostGroups() const { return host_groups_window_.get(); }
+    OptionsWindow* Options() const { return options_.get(); }
+    AddGroupDialog* AddGroup() const { return add_group_.get(); }
+    AboutBox* About() const { return about_.get(); }
+    platform::QtSoundPlayer& Sounds() { return sounds_; }
     void OpenWithShell(const std::string& target);
+    // Opens the help page at a window's topic ("main", "options"...) in the desktop's viewer.
+    void ShowHelp(const QString& topic);
+    void ShowOptionsWindow();
+    void ShowAbout();
     // Test hook: EndProcess records instead of leaving the event loop.
     bool ended() const { return ended_; }
     void SetQuitOnEnd(bool quit) { quit_on_end_ = quit; }
@@ -55,6 +74,9 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     void HideOptionsWindow() override;
     void HideMainWindow() override;
     void EndProcess() override;
+    void ShowArticleViewer() override;
+    // frmGrM, modeless; the add-a-newsgroup dialog's "host" button opens it.
+    void ShowHostGroups() override;
 
     // app::StartupScreens
     void SetSplashMaximum(int maximum) override;
@@ -69,20 +91,22 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     void ShowMainWindow() override;
 
   private:
-    class SilentSounds : public nntp::SoundPlayer {
-      public:
-        void Play(const std::string&) override {}
-    };
     void NotAvailable(const QString& caption);
+    void CreateDialogs();
+    void AddHelpKey(QWidget* window, const QString& topic);
+    // The program's folder, then the executable's: where the sounds and help pages are looked for.
+    static std::vector<std::string> ResourceFolders(const std::string& program_dir);
 
     // Declared before the program, which keeps references to them.
     common::SystemClock clock_;
     platform::QtEventPump pump_;
     QtPrompts qt_prompts_;
     common::Prompts& prompts_;
-    SilentSounds sounds_;
+    platform::QtSoundPlayer sounds_;
     platform::QtSocket tcp1_;
     platform::QtTimer timerbot1_;
+    platform::QtSocket tcp2_;
+    platform::QtTimer timerbot2_;
     platform::QtTimer timer1_;
     std::unique_ptr<app::Program> program_;
     // Windows go first: they hold references into the program.
@@ -92,6 +116,12 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<FolderPicker> picker_;
     std::unique_ptr<LogWindow> log_window_;
     std::unique_ptr<PartsWindow> parts_window_;
+    std::unique_ptr<OptionsWindow> options_;
+    std::unique_ptr<AddGroupDialog> add_group_;
+    std::unique_ptr<AboutBox> about_;
+    std::unique_ptr<FindWindow> find_window_;
+    std::unique_ptr<ArticleViewerWindow> viewer_window_;
+    std::unique_ptr<HostGroupsWindow> host_groups_window_;
     QTimer* wait_render_ = nullptr;
     bool ended_ = false;
     bool quit_on_end_ = true;

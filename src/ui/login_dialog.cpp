@@ -7,11 +7,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "common/text.h"
 #include "ui/class_icons.h"
 #include "ui/control_name.h"
 #include "ui/display_text.h"
@@ -30,8 +32,8 @@ QLabel* Label(QWidget* parent, const char* name, const QString& caption, QWidget
 }  // namespace
 
 LoginDialog::LoginDialog(storage::Settings& settings, std::function<void()> on_connect,
-                         QWidget* parent)
-    : QDialog(parent), settings_(settings), on_connect_(std::move(on_connect)) {
+                         QWidget* parent, common::Prompts* prompts)
+    : QDialog(parent), settings_(settings), on_connect_(std::move(on_connect)), prompts_(prompts) {
     NameControl(this, "frmLogin", QStringLiteral("Login"));
     setWindowTitle(QStringLiteral("Login"));
     setWindowIcon(AppIcon());
@@ -59,10 +61,26 @@ LoginDialog::LoginDialog(storage::Settings& settings, std::function<void()> on_c
 
     connect(auth_, &QCheckBox::toggled, this, &LoginDialog::ApplyAuthRule);
     connect(go, &QPushButton::clicked, this, [this] {
+        if (!PortAccepted(settings_.News_Port)) {
+            if (prompts_ != nullptr)
+                prompts_->Message(kBadPort);
+            else
+                QMessageBox::warning(this, QStringLiteral("Login"), QString::fromLatin1(kBadPort));
+            port_->setFocus();
+            return;
+        }
         if (on_connect_) on_connect_();
     });
     connect(exit, &QPushButton::clicked, this, &QDialog::reject);
     LoadFromSettings();
+}
+
+bool LoginDialog::PortAccepted(const std::string& port) {
+    const std::string text = common::Trim(port);
+    if (text.empty()) return true;
+    if (text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int value = std::stoi(text);
+    return value >= 1 && value <= 65535;
 }
 
 void LoginDialog::LayOut(QPushButton* go, QPushButton* exit) {

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/prompts.h"
 #include "storage/settings.h"
 
 class QCheckBox;
@@ -21,9 +22,15 @@ class LoginDialog : public QDialog {
     Q_OBJECT
 
   public:
-    // on_connect starts the scan connection (and hides this dialog itself).
+    static constexpr const char* kBadPort =
+        "The port must be a number from 1 to 65535 (NNTP default is 119).";
+
+    // on_connect starts the scan connection (and hides this dialog itself). prompts shows
+    // the refusal of a bad port; null for a Qt message box.
     LoginDialog(storage::Settings& settings, std::function<void()> on_connect,
-                QWidget* parent = nullptr);
+                QWidget* parent = nullptr, common::Prompts* prompts = nullptr);
+    // An empty port means the default; anything else must be a whole number 1..65535.
+    static bool PortAccepted(const std::string& port);
 
     // Fills the fields from the settings; done on every show and after the file is read.
     void LoadFromSettings();
@@ -44,6 +51,7 @@ class LoginDialog : public QDialog {
 
     storage::Settings& settings_;
     std::function<void()> on_connect_;
+    common::Prompts* prompts_;
     QLineEdit* host_;
     QLineEdit* port_;
     QCheckBox* auth_;

@@ -24,6 +24,9 @@ class RowListModel;
 struct MainWindowActions {
     std::function<void()> show_log;
     std::function<void()> show_help;
+    std::function<void()> show_options;
+    std::function<void()> show_about;
+    std::function<void()> show_find;
     // Commands whose windows come later: shown as "not available yet".
     std::function<void(const QString& caption)> not_available;
 };

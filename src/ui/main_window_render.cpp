@@ -38,7 +38,8 @@ QPixmap LightPixmap(bool busy) {
 }
 
 void SetBar(QProgressBar* bar, const common::ProgressBar& state) {
-    const int maximum = std::max(state.maximum, 0);
+    // A maximum of 0 would turn the bar into a busy animation: an empty bar says "nothing".
+    const int maximum = std::max(state.maximum, 1);
     if (bar->maximum() != maximum) bar->setMaximum(maximum);
     const int value = std::clamp(state.value, 0, maximum);
     if (bar->value() != value) bar->setValue(value);
@@ -50,11 +51,6 @@ void MainWindow::ConnectCommands() {
     auto on = [this](const char* name, auto handler) {
         if (auto* button = findChild<QPushButton*>(name))
             connect(button, &QPushButton::clicked, this, handler);
-    };
-    auto later = [this](const QString& caption) {
-        return [this, caption] {
-            if (actions_.not_available) actions_.not_available(caption);
-        };
     };
     on("cmdScan", [this] { program_.ScanCommand(); });
     on("cmdScanStop", [this] { program_.ScanStopCommand(); });
@@ -73,12 +69,18 @@ void MainWindow::ConnectCommands() {
     on("cmdHelp", [this] {
         if (actions_.show_help) actions_.show_help();
     });
-    on("cmdViewArt", later("View Text"));
-    on("cmdDelHeaders", later("Delete"));
-    on("cmdRestore", later("Restore"));
-    on("cmdSearchSelect", later("Find"));
-    on("cmdOptions", later("Options"));
-    on("cmdAbout", later("About"));
+    on("cmdViewArt", [this] { program_.ViewTextCommand(); });
+    on("cmdDelHeaders", [this] { program_.maintenance.DeleteCommand(); });
+    on("cmdRestore", [this] { program_.maintenance.RestoreCommand(); });
+    on("cmdSearchSelect", [this] {
+        if (actions_.show_find) actions_.show_find();
+    });
+    on("cmdOptions", [this] {
+        if (actions_.show_options) actions_.show_options();
+    });
+    on("cmdAbout", [this] {
+        if (actions_.show_about) actions_.show_about();
+    });
     connect(tab_strip_, &QTabBar::tabBarClicked, this, [this](int tab) { ShowTab(tab); });
     connect(list_headers_, &QTreeView::doubleClicked, this,
             [this] { program_.HeaderDoubleClick(); });
@@ -166,6 +168,8 @@ void MainWindow::RenderViewState() {
     cmd_restore_->setEnabled(view.cmdRestoreEnabled);
     lbl_total_batch_size_->setText(DisplayText(view.lblTotalBatchSize));
     lbl_total_batch_time_->setText(DisplayText(view.lblTotalBatchTime));
+    lbl_total_batch_time_->setVisible(view.lblTotalBatchTimeVisible);
+    progress_[2]->setVisible(view.ProgressBar3Visible);
 }
 
 void MainWindow::Render() {
@@ -207,7 +211,7 @@ void MainWindow::Render() {
         else
             unsetCursor();
     }
-    const int light = program_.session.DownloadBusy != 0 ? 1 : 0;
+    const int light = program_.view.imgTestxBusy ? 1 : 0;
     if (light != light_state_) {
         light_state_ = light;
         img_testx_->setPixmap(LightPixmap(light == 1));
@@ -251,7 +255,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         if (watched == list_headers_) {
-            if (actions_.not_available) actions_.not_available("Delete");
+            program_.maintenance.DeleteCommand();
+            Render();
             return true;
         }
         if (watched == list_batch_) {

@@ -25,6 +25,10 @@ void QtPrompts::Message(const std::string& text, const std::string& title) {
     Ask(parent_.data(), QMessageBox::Information, text, title, QMessageBox::Ok);
 }
 
+void QtPrompts::Caution(const std::string& text, const std::string& title) {
+    Ask(parent_.data(), QMessageBox::Warning, text, title, QMessageBox::Ok);
+}
+
 bool QtPrompts::AskYesNo(const std::string& text, const std::string& title) {
     int answer =
         Ask(parent_.data(), QMessageBox::Question, text, title, QMessageBox::Yes | QMessageBox::No);

@@ -16,6 +16,8 @@ class QtPrompts : public common::Prompts {
 
     // An OK box; CR in the text breaks the line.
     void Message(const std::string& text, const std::string& title = common::kProgramName) override;
+    // An OK box with a warning icon.
+    void Caution(const std::string& text, const std::string& title = common::kProgramName) override;
     // A Yes/No box; true for Yes. Closing the box counts as No.
     bool AskYesNo(const std::string& text,
                   const std::string& title = common::kProgramName) override;

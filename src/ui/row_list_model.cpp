@@ -96,8 +96,10 @@ QVariant RowListModel::data(const QModelIndex& index, int role) const {
                 return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
             return {};
         case Qt::TextAlignmentRole:
-            // Parts and MB are numbers: right-aligned like any numeric column.
-            if (index.column() == 1 || index.column() == 2)
+            // Parts and MB are numbers: right-aligned, unless the column is the last one and
+            // stretches to the window's edge.
+            if ((index.column() == 1 || index.column() == 2) &&
+                index.column() + 1 < columnCount())
                 return int(Qt::AlignRight | Qt::AlignVCenter);
             return {};
         default:

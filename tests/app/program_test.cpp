@@ -67,7 +67,8 @@ class ProgramTest : public ::testing::Test {
 
     std::unique_ptr<Program> Make() {
         return std::make_unique<Program>(
-            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, timer1});
+            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2,
+                                  timer1});
     }
     void Start() {
         program = Make();
@@ -100,6 +101,8 @@ class ProgramTest : public ::testing::Test {
     RecordingSounds sounds;
     FakeSocket tcp1;
     FakeTimer timerbot1;
+    FakeSocket tcp2;
+    FakeTimer timerbot2;
     FakeTimer timer1;
     std::unique_ptr<Program> program;
     std::vector<std::string> steps;
@@ -291,8 +294,11 @@ TEST_F(ProgramTest, CountdownTicksDownWithSoundsAndRestartsTheScan) {
     timer1.onTick();
     EXPECT_EQ(program->log.StatusLine(), "Download Restart in 1 seconds (hit stop to abort)");
     timer1.onTick();
-    EXPECT_EQ(program->log.StatusLine(), "Download Restart Initiated");
+    // The batch is empty, so the restarted download ends at once.
+    EXPECT_EQ(program->log.StatusLine(), "Done!");
     EXPECT_EQ(tcp1.connects, 1);
+    EXPECT_FALSE(program->session.RestartIsDownload);
+    EXPECT_FALSE(program->session.RestartPending);
 }
 
 TEST_F(ProgramTest, ScanAndBatchCommandsRouteAsTheWindowNeeds) {
@@ -349,6 +355,37 @@ TEST(InstanceLockTest, ASecondInstanceIsRefusedUntilTheFirstEnds) {
     InstanceLock nowhere(dir.File("missing/folder"));
     EXPECT_FALSE(nowhere.Held());
     EXPECT_FALSE(nowhere.Error().empty());
+}
+
+}  // namespace
+}  // namespace quillfin::app
+
+namespace quillfin::app {
+namespace {
+
+TEST_F(ProgramTest, ARestartNeverFightsTheUsersBatch) {
+    Start();
+    program->settings.chkEnableLogging = 1;
+    // The scan's countdown runs out while the user's batch downloads: no scan is started.
+    program->session.DownloadBusy = 1;
+    program->session.RestartPending = true;
+    program->session.RestartCountdown = 1;
+    timer1.interval = 1000;
+    timer1.onTick();
+    EXPECT_EQ(tcp1.connects, 0);
+    EXPECT_EQ(timer1.interval, 0);
+    EXPECT_FALSE(program->session.RestartPending);
+    EXPECT_EQ(Logged().back(), "Rescan skipped: a batch download is running.");
+
+    // Stopping a batch that a countdown would restart ends that countdown too.
+    program->session.RestartPending = true;
+    program->session.RestartIsDownload = true;
+    timer1.interval = 1000;
+    program->BatchStopCommand();
+    EXPECT_EQ(program->session.DownloadBusy, 0);
+    EXPECT_FALSE(program->session.RestartIsDownload);
+    EXPECT_FALSE(program->session.RestartPending);
+    EXPECT_EQ(timer1.interval, 0);
 }
 
 }  // namespace

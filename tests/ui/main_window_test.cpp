@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTabBar>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -50,6 +51,8 @@ class MainWindowTest : public ::testing::Test {
     }
     template <typename T = QWidget>
     T* Find(const char* name) const {
+        // The main window first: the options window has buttons of the same names.
+        if (auto* own = app_->Main()->findChild<T*>(name)) return own;
         for (QWidget* top : QApplication::topLevelWidgets()) {
             if (top->objectName() == name) return qobject_cast<T*>(top);
             if (auto* child = top->findChild<T*>(name)) return child;
@@ -117,6 +120,11 @@ TEST_F(MainWindowTest, StartsInAnEmptyFolderWithTheInitialCaptions) {
     // Exactly one of the two views shows, and the tab strip switches them.
     EXPECT_TRUE(Find("Frame1_0")->isVisible());
     EXPECT_FALSE(Find("Frame1_1")->isVisible());
+    Find<QTabBar>("TabStrip1")->tabBarClicked(1);
+    EXPECT_TRUE(Find("Frame1_1")->isVisible());
+    EXPECT_FALSE(Find("Frame1_0")->isVisible());
+    // The article's bar appears only once a batch runs.
+    EXPECT_FALSE(Find("ProgressBar3")->isVisible());
     Click("cmdBatchDownload");
     ASSERT_EQ(prompts_.shown.size(), 1u);
     EXPECT_EQ(prompts_.shown[0].text, "Warning, nothing in batch que!");
