@@ -31,6 +31,7 @@ Program::Program(std::string program_dir, Services services)
       watchdog(connections, services.clock, services.timer1),
       maintenance(table, views, settings, view, services.prompts, services.pump),
       viewer(connections),
+      mp3_preview(connections, table, decoder_library),
       host_groups(connections, groups, services.clock, program_dir),
       program_dir_(std::move(program_dir)),
       services_(services),
@@ -140,8 +141,8 @@ bool Program::CloseBox() {
 }
 
 void Program::DeleteMp3Preview() {
-    if (settings.Download_Path.empty()) return;
-    const std::string path = storage::ProgramFile(settings.Download_Path, kMp3PreviewFile);
+    // The same place the preview writes to, the current folder when none is set.
+    const std::string path = mp3_preview.DecodedPath();
     if (storage::FileExists(path)) std::remove(path.c_str());
 }
 

@@ -31,6 +31,7 @@
 #include "storage/settings.h"
 #include "storage/settings_file.h"
 #include "viewers/article_viewer.h"
+#include "viewers/mp3_preview.h"
 
 namespace quillfin::app {
 
@@ -90,7 +91,7 @@ struct Services {
 class Program : private nntp::SessionCallouts {
   public:
     static constexpr const char* kVersion = "v1.0.171";
-    static constexpr const char* kMp3PreviewFile = "Quillfin MP3 Preview.MP3";
+    static constexpr const char* kMp3PreviewFile = viewers::Mp3Preview::kDecodedFile;
 
     Program(std::string program_dir, Services services);
     ~Program() override;
@@ -113,7 +114,7 @@ class Program : private nntp::SessionCallouts {
     void SaveHeadersCommand();
     // The Delete key in the batch list.
     void BatchDeleteKey() { batch.RemoveSelected(); }
-    void HeaderDoubleClick() { parts.OpenHeaderRow(views.Rows(), nullptr); }
+    void HeaderDoubleClick() { parts.OpenHeaderRow(views.Rows(), &mp3_preview); }
     // cmdViewArt: the first selected posting not in the batch, in the article viewer.
     void ViewTextCommand();
     void Timer1Tick();
@@ -144,6 +145,7 @@ class Program : private nntp::SessionCallouts {
     nntp::Watchdog watchdog;
     headers::HeaderMaintenance maintenance;
     viewers::ArticleViewer viewer;
+    viewers::Mp3Preview mp3_preview;
     hostgroups::HostGroups host_groups;
 
   private:

@@ -21,6 +21,9 @@ class DecoderLibrary {
     virtual bool StartRun() = 0;
     // 0 when the file was read into the run's list of parts.
     virtual int LoadFile(const std::string& path) = 0;
+    // Decode a file even when parts of it are missing: the MP3 preview has only the first.
+    // Every run starts with it off.
+    virtual void DecodeIncomplete(bool on) = 0;
     // The first file found in the loaded parts; 0 when there is nothing to decode.
     virtual int FirstItem() = 0;
     // The name the item decodes to as the encoded data gives it; empty when none.

@@ -57,6 +57,8 @@ bool UuDecoderLibrary::StartRun() {
     // (set-user-id, say) from text that came off the network.
     UUSetOption(UUOPT_OVERWRITE, 0, nullptr);
     UUSetOption(UUOPT_IGNMODE, 1, nullptr);
+    // The option outlives a run; a batch must not decode an incomplete posting silently.
+    UUSetOption(UUOPT_DESPERATE, 0, nullptr);
     UUSetMsgCallback(this, &UuDecoderLibrary::OnMessage);
     if (pump_ != nullptr) UUSetBusyCallback(pump_, &PumpWhileBusy, kBusyIntervalMs);
     return true;
@@ -67,6 +69,10 @@ int UuDecoderLibrary::LoadFile(const std::string& path) {
     // The library may keep the file id it is given: it lives until the run ends.
     std::vector<char>& name = loaded_names_.emplace_back(Writable(path));
     return UULoadFile(name.data(), name.data(), 0);
+}
+
+void UuDecoderLibrary::DecodeIncomplete(bool on) {
+    if (running_) UUSetOption(UUOPT_DESPERATE, on ? 1 : 0, nullptr);
 }
 
 int UuDecoderLibrary::FirstItem() { return running_ && ItemAt(1) != nullptr ? 1 : 0; }

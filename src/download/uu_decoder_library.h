@@ -22,6 +22,7 @@ class UuDecoderLibrary : public DecoderLibrary {
 
     bool StartRun() override;
     int LoadFile(const std::string& path) override;
+    void DecodeIncomplete(bool on) override;
     int FirstItem() override;
     std::string ItemFileName(int item) override;
     std::string FilterFileName(const std::string& name) override;

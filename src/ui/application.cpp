@@ -19,6 +19,7 @@
 #include "ui/log_window.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
+#include "ui/mp3_preview_window.h"
 #include "ui/options_window.h"
 #include "ui/parts_window.h"
 #include "ui/wait_window.h"
@@ -46,6 +47,7 @@ Application::Application(std::string program_dir, common::Prompts* prompts)
 Application::~Application() {
     // The windows render the program's state until they are gone.
     host_groups_window_.reset();
+    mp3_preview_window_.reset();
     viewer_window_.reset();
     find_window_.reset();
     about_.reset();
@@ -170,6 +172,8 @@ void Application::CreateMainWindow() {
     parts_window_ = std::make_unique<PartsWindow>(program.parts);
     find_window_ = std::make_unique<FindWindow>(program.maintenance, [this] { main_->Render(); });
     viewer_window_ = std::make_unique<ArticleViewerWindow>(program.viewer);
+    mp3_preview_window_ = std::make_unique<Mp3PreviewWindow>(program.mp3_preview);
+    program.mp3_preview.openWithShell = [this](const std::string& path) { OpenWithShell(path); };
     host_groups_window_ = std::make_unique<HostGroupsWindow>(program.host_groups, nullptr);
     CreateDialogs();
 }

@@ -26,6 +26,7 @@ class FolderPicker;
 class LogWindow;
 class LoginDialog;
 class MainWindow;
+class Mp3PreviewWindow;
 class OptionsWindow;
 class PartsWindow;
 class WaitWindow;
@@ -51,6 +52,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     PartsWindow* Parts() const { return parts_window_.get(); }
     FindWindow* Find() const { return find_window_.get(); }
     ArticleViewerWindow* Viewer() const { return viewer_window_.get(); }
+    Mp3PreviewWindow* Mp3Preview() const { return mp3_preview_window_.get(); }
     HostGroupsWindow* HostGroups() const { return host_groups_window_.get(); }
     OptionsWindow* Options() const { return options_.get(); }
     AddGroupDialog* AddGroup() const { return add_group_.get(); }
@@ -121,6 +123,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<AboutBox> about_;
     std::unique_ptr<FindWindow> find_window_;
     std::unique_ptr<ArticleViewerWindow> viewer_window_;
+    std::unique_ptr<Mp3PreviewWindow> mp3_preview_window_;
     std::unique_ptr<HostGroupsWindow> host_groups_window_;
     QTimer* wait_render_ = nullptr;
     bool ended_ = false;

@@ -5,6 +5,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -12,6 +13,7 @@
 #include <QTest>
 #include <QTreeView>
 #include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include "support/fakes.h"
@@ -22,12 +24,30 @@
 #include "ui/find_window.h"
 #include "ui/host_groups_window.h"
 #include "ui/main_window.h"
+#include "ui/mp3_preview_window.h"
 #include "ui_test_support.h"
 
 namespace quillfin::ui {
+
+// Takes the desktop's file openings instead of a player.
+class OpenedFiles : public QObject {
+    Q_OBJECT
+
+  public:
+    OpenedFiles() { QDesktopServices::setUrlHandler(QStringLiteral("file"), this, "Open"); }
+    ~OpenedFiles() override { QDesktopServices::unsetUrlHandler(QStringLiteral("file")); }
+    std::vector<QUrl> opened;
+
+  public slots:
+    void Open(const QUrl& url) { opened.push_back(url); }
+};
+
 namespace {
 
 constexpr const char* kGroup = "alt.binaries.quillfin.text";
+// The uuencoded line of kTune.
+constexpr const char* kTuneLine = ";240S`P`@<75I;&QF:6X@<')E=FEE=R!T=6YE";
+const std::string kTune("ID3\x03\x00 quillfin preview tune", 27);
 
 headers::HeaderEntry Posting(const std::string& subject, const std::string& number) {
     headers::HeaderEntry entry;
@@ -52,6 +72,10 @@ class MaintenanceWindowsTest : public ::testing::Test {
             article.subject = "Beach notes";
             article.body = "Line one of the notes\r\n.a line that begins with a dot\r\nend\r\n";
             spool.AddArticle(kGroup, article);
+            testserver::TestArticle tune;  // number 2
+            tune.subject = "tune.mp3 (1/1)";
+            tune.body = std::string("begin 644 tune.mp3\r\n") + kTuneLine + "\r\n`\r\nend\r\n";
+            spool.AddArticle(kGroup, tune);
             for (int i = 0; i < 30; ++i) spool.AddGroup("alt.quillfin.group" + std::to_string(i));
         });
         ASSERT_TRUE(server_.Start()) << server_.Error();
@@ -174,6 +198,32 @@ TEST_F(MaintenanceWindowsTest, ViewTextFetchesTheBodyFromTheServer) {
     EXPECT_FALSE(Program().viewer.State().visible);
 }
 
+TEST_F(MaintenanceWindowsTest, DoubleClickOnAnMp3PostingPlaysItsFirstPartDecoded) {
+    OpenedFiles files;
+    std::filesystem::create_directory(dir_.File("dl"));
+    Program().settings.Download_Path = dir_.File("dl");
+    headers::HeaderEntryList entries;
+    entries.push_back(Posting("tune.mp3 (1/1)", "2"));
+    entries.back().Subject = "tune.mp3";
+    Program().table.Replace(std::move(entries));
+    Program().views.FillGroupFilter();
+    app_->Main()->Render();
+    Select(0, 0);
+    emit HeaderList()->doubleClicked(HeaderList()->model()->index(0, 0));
+    Mp3PreviewWindow* window = app_->Mp3Preview();
+    window->Render();
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !files.opened.empty(); }, 10000))
+        << Program().mp3_preview.State().status;
+    EXPECT_EQ(files.opened[0].toLocalFile().toStdString(), dir_.File("dl/Quillfin MP3 Preview.MP3"));
+    EXPECT_EQ(dir_.Read("dl/Quillfin MP3 Preview.MP3"), kTune);
+    window->Render();
+    EXPECT_FALSE(window->isVisible());
+    const auto commands = server_.Commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[1], "ARTICLE  2");
+}
+
 TEST_F(MaintenanceWindowsTest, HostListRetrievedSearchedAndAdded) {
     app_->ShowHostGroups();
     HostGroupsWindow* host = app_->HostGroups();
@@ -280,3 +330,5 @@ TEST_F(MaintenanceWindowsTest, ClosingTheHostListMidSearchStopsIt) {
 
 }  // namespace
 }  // namespace quillfin::ui
+
+#include "maintenance_windows_test.moc"
