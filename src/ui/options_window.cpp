@@ -48,7 +48,7 @@ OptionsWindow::OptionsWindow(storage::Settings& settings, storage::GroupList& gr
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_, 1);
     layout->addWidget(BuildBottomRow());
-    resize(620, 420);
+    resize(780, 440);
 
     auto* help = new QAction(this);
     help->setShortcut(QKeySequence::HelpContents);

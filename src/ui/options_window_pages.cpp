@@ -40,7 +40,7 @@ QWidget* OptionsWindow::BuildNewsgroupsTab() {
     model_->Attach(table_);
     table_->header()->setStretchLastSection(false);
     table_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
-    for (int column = 1; column < 6; ++column) table_->setColumnWidth(column, 66);
+    for (int column = 1; column < 6; ++column) table_->setColumnWidth(column, 62);
     connect(table_->header(), &QHeaderView::sectionClicked, this, [this](int column) {
         groups_.SortByColumn(column);
         Refresh();

@@ -252,6 +252,26 @@ TEST_F(FaultMatrixTest, EveryScanEndsWithNothingLost) {
     EXPECT_EQ(lost, 0);
 }
 
+TEST_F(FaultMatrixTest, ARefusedConnectionIsTriedAgainUntilTheServerIsBack) {
+    int port = 0;
+    {
+        testserver::NntpTestServer gone;
+        ASSERT_TRUE(gone.Start());
+        port = gone.Port();
+    }
+    Rig rig(port, true);
+    rig.program.connections.ConnectScan();
+    ASSERT_TRUE(rig.RunUntil([&] { return rig.program.session.RestartPending; }, 20));
+    testserver::NntpTestServer back;
+    back.WithSpool([](testserver::NewsSpool& spool) {
+        testserver::AddOverviewPostings(spool, kGroups[0], 80, 20);
+        testserver::AddOverviewPostings(spool, kGroups[1], 45, 3);
+    });
+    ASSERT_TRUE(back.Start(port)) << back.Error();
+    EXPECT_TRUE(rig.RunUntil([&] { return rig.ScanEnded(); }, 40));
+    EXPECT_EQ(rig.Contents(), clean);
+}
+
 // The batch side: the demo data's real uuencoded and yEnc postings, scanned cleanly, queued,
 // and downloaded while the server fails once at an ARTICLE, a GROUP or the greeting of the
 // download connection. The decoded files must equal those of a run without faults.

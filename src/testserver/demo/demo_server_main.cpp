@@ -1,6 +1,8 @@
 // Serves a spool directory, or a generated sample data set, on a loopback port until stopped:
 //   quillfin_demo_server [--port N] [--dir DIRECTORY | --sample] [--overview GROUP COUNT]
-// or prepares a program directory for the sample data set on that port, and exits:
+//                        [--stall COMMAND]...
+// (--stall: the first COMMAND, such as XOVER or ARTICLE, gets no answer, so the program's
+// watchdog and restart can be watched) or prepares a program directory for the sample data set on that port, and exits:
 //   quillfin_demo_server --write-program-dir DIRECTORY [--port N]
 #include <csignal>
 #include <cstdio>
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
     std::string program_dir;
     std::string overview_group;
     long long overview_count = 0;
+    std::vector<std::string> stalls;
     bool usage = false;
     for (int i = 1; i < argc && !usage; ++i) {
         const std::string arg = argv[i];
@@ -59,6 +62,8 @@ int main(int argc, char** argv) {
             directory.clear();
         } else if (arg == "--write-program-dir" && i + 1 < argc) {
             program_dir = argv[++i];
+        } else if (arg == "--stall" && i + 1 < argc) {
+            stalls.push_back(argv[++i]);
         } else if (arg == "--overview" && i + 2 < argc) {
             overview_group = argv[++i];
             overview_count = std::atoll(argv[++i]);
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
     if (usage) {
         std::fprintf(stderr,
                      "usage: %s [--port N] [--dir DIRECTORY | --sample] [--overview GROUP COUNT]\n"
+                     "          [--stall COMMAND]...\n"
                      "       %s --write-program-dir DIRECTORY --port N\n",
                      argv[0], argv[0]);
         return 2;
@@ -101,6 +107,13 @@ int main(int argc, char** argv) {
         if (overview_count > 0) AddOverviewPostings(spool, overview_group, overview_count);
     });
     if (!loaded) return 1;
+    for (const std::string& command : stalls) {
+        ReplyRule stall;
+        stall.command = command;
+        stall.uses = 1;
+        stall.silent = true;
+        server.AddRule(stall);
+    }
     if (!server.Start(port)) {
         std::fprintf(stderr, "cannot listen: %s\n", server.Error().c_str());
         return 1;
