@@ -95,15 +95,17 @@ Figures Batch(int port) {
         QElapsedTimer elapsed;
         elapsed.start();
         program.BatchStartCommand();
+        bool pending = false;
         RunUntil(
             [&] {
+                // Each countdown armed is one restart (the log keeps too few lines to count).
+                if (program.session.RestartPending && !pending) ++figures.restarts;
+                pending = program.session.RestartPending;
                 return program.batch.Rows().Count() == 0 && program.session.DownloadBusy == 0 &&
                        !program.session.RestartPending;
             },
-            600);
+            300);
         figures.seconds = double(elapsed.nsecsElapsed()) / 1e9;
-        for (const auto& line : program.log.Lines())
-            if (line.find("Emergency Reconnect in") != std::string::npos) ++figures.restarts;
         for (const auto& item : std::filesystem::recursive_directory_iterator(dir))
             if (item.is_regular_file() && item.path().extension() == ".bin") ++figures.files;
     }

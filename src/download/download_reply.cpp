@@ -18,6 +18,12 @@ void DownloadEngine::HandleData(const std::string& chunk) {
     last_activity_ = clock_.Steady();
     if (socket_ == nullptr || socket_->GetState() != nntp::Socket::kConnected) {
         LogLine("Download Connection Error...");
+        // Quitting alone would stop the watchdog too and leave the batch waiting for good:
+        // a connection lost in the middle of a batch restarts it instead.
+        if (session_.DownloadBusy != 0 && socket_ != nullptr) {
+            Restart();
+            return;
+        }
         connections_.QuitConnection(2);
     }
     std::string& buffer = session_.DownloadBuffer;
