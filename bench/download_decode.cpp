@@ -30,12 +30,14 @@
 #include "platform/qt_event_pump.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
+#include "quiet_program.h"
 #include "testserver/binary_encoders.h"
 #include "testserver/nntp_test_server.h"
 
 namespace {
 
 using namespace quillfin;
+using namespace quillfin::bench;
 namespace fs = std::filesystem;
 
 constexpr const char* kGroup = "alt.binaries.quillfin.bench";
@@ -43,35 +45,10 @@ constexpr std::size_t kBigSize = 200'000'000;
 constexpr std::size_t kArticleSize = 750'000;
 constexpr int kSmallPostings = 50;
 
-struct SilentPrompts : common::Prompts {
-    void Message(const std::string&, const std::string&) override {}
-    bool AskYesNo(const std::string&, const std::string&) override { return true; }
-};
-
-struct NoWindows : app::ProgramWindows {
-    void ShowLoginDialog() override {}
-    void HideLoginDialog() override {}
-    void ShowOptionsNewsgroupsTab() override {}
-    void ShowAddNewsgroupDialog() override {}
-    void ShowFolderPicker() override {}
-    void HideOptionsWindow() override {}
-    void HideMainWindow() override {}
-    void EndProcess() override {}
-};
-
-struct NoSounds : nntp::SoundPlayer {
-    void Play(const std::string&) override {}
-};
-
 struct Original {
     std::string name;
     std::string bytes;
 };
-
-std::string MakeFolder() {
-    std::string pattern = (fs::temp_directory_path() / "qf-dl-XXXXXX").string();
-    return ::mkdtemp(pattern.data());
-}
 
 std::string RandomBytes(std::size_t size, std::uint64_t seed) {
     std::mt19937_64 random(seed);
@@ -350,7 +327,7 @@ int EqualFiles(const std::string& folder, const std::vector<Original>& originals
 
 BatchFigures ProgramBatchInChild(int port, const std::vector<Original>& originals) {
     BatchFigures figures;
-    const std::string dir = MakeFolder();
+    const std::string dir = MakeFolder("qf-dl");
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
@@ -396,7 +373,7 @@ int main(int argc, char** argv) {
     best_batch.seconds = 1e9;
     double worst_gap = 0, worst_growth = 0, worst_peak = 0;
     for (int round = 1; round <= rounds; ++round) {
-        const std::string dir = MakeFolder();
+        const std::string dir = MakeFolder("qf-dl");
         int plain_ok = 0;
         const PlainFigures plain = PlainClient(server.Port(), numbers, dir, &plain_ok, originals);
         fs::remove_all(dir);

@@ -14,33 +14,17 @@
 #include "platform/qt_event_pump.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
+#include "quiet_program.h"
 #include "testserver/binary_encoders.h"
 #include "testserver/nntp_test_server.h"
 
 namespace {
 
 using namespace quillfin;
+using namespace quillfin::bench;
 
 constexpr const char* kGroup = "alt.binaries.quillfin.restarts";
 constexpr int kPostings = 100;
-
-struct SilentPrompts : common::Prompts {
-    void Message(const std::string&, const std::string&) override {}
-    bool AskYesNo(const std::string&, const std::string&) override { return true; }
-};
-struct NoWindows : app::ProgramWindows {
-    void ShowLoginDialog() override {}
-    void HideLoginDialog() override {}
-    void ShowOptionsNewsgroupsTab() override {}
-    void ShowAddNewsgroupDialog() override {}
-    void ShowFolderPicker() override {}
-    void HideOptionsWindow() override {}
-    void HideMainWindow() override {}
-    void EndProcess() override {}
-};
-struct NoSounds : nntp::SoundPlayer {
-    void Play(const std::string&) override {}
-};
 
 bool RunUntil(const std::function<bool()>& done, int seconds) {
     QEventLoop loop;
@@ -61,8 +45,7 @@ struct Figures {
 };
 
 Figures Batch(int port) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qf-restart-XXXXXX").string();
-    const std::string dir = ::mkdtemp(pattern.data());
+    const std::string dir = MakeFolder("qf-restart");
     common::SystemClock clock;
     platform::QtEventPump pump;
     SilentPrompts prompts;

@@ -18,6 +18,7 @@
 #include "platform/qt_event_pump.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
+#include "quiet_program.h"
 #include "testserver/nntp_test_server.h"
 #include "testserver/sample_data.h"
 #include "ui/application.h"
@@ -26,34 +27,10 @@
 namespace {
 
 using namespace quillfin;
+using namespace quillfin::bench;
 
 constexpr const char* kGroup = "alt.binaries.quillfin.bench";
 constexpr long kArticles = 200000;
-
-struct SilentPrompts : common::Prompts {
-    void Message(const std::string&, const std::string&) override {}
-    bool AskYesNo(const std::string&, const std::string&) override { return true; }
-};
-
-struct NoWindows : app::ProgramWindows {
-    void ShowLoginDialog() override {}
-    void HideLoginDialog() override {}
-    void ShowOptionsNewsgroupsTab() override {}
-    void ShowAddNewsgroupDialog() override {}
-    void ShowFolderPicker() override {}
-    void HideOptionsWindow() override {}
-    void HideMainWindow() override {}
-    void EndProcess() override {}
-};
-
-struct NoSounds : nntp::SoundPlayer {
-    void Play(const std::string&) override {}
-};
-
-std::string MakeFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qf-ui-XXXXXX").string();
-    return ::mkdtemp(pattern.data());
-}
 
 double ResidentMegabytes() {
     long pages = 0, resident = 0;
@@ -115,7 +92,7 @@ ScanFigures TimeScan(app::Program& program) {
 }
 
 ScanFigures LogicOnlyScan(int port) {
-    const std::string dir = MakeFolder();
+    const std::string dir = MakeFolder("qf-ui");
     common::SystemClock clock;
     platform::QtEventPump pump;
     SilentPrompts prompts;
@@ -133,7 +110,7 @@ ScanFigures LogicOnlyScan(int port) {
 }
 
 ScanFigures WindowScan(int port, std::uint64_t* repaints) {
-    const std::string dir = MakeFolder();
+    const std::string dir = MakeFolder("qf-ui");
     SilentPrompts prompts;
     ScanFigures figures;
     {
@@ -247,7 +224,7 @@ int main(int argc, char** argv) {
         "(target < 50)\n",
         window.longest_gap_ms, logic.longest_gap_ms);
 
-    const std::string dir = MakeFolder();
+    const std::string dir = MakeFolder("qf-ui");
     WriteBigTable(dir);
     QElapsedTimer started;
     started.start();

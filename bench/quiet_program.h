@@ -1,0 +1,41 @@
+#pragma once
+
+// What the benchmarks that run the whole program without windows give it: message boxes that
+// answer Yes at once, windows that are never shown, sounds that are never played, and a fresh
+// folder to keep its files in.
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/program.h"
+
+namespace quillfin::bench {
+
+struct SilentPrompts : common::Prompts {
+    void Message(const std::string&, const std::string&) override {}
+    bool AskYesNo(const std::string&, const std::string&) override { return true; }
+};
+
+struct NoWindows : app::ProgramWindows {
+    void ShowLoginDialog() override {}
+    void HideLoginDialog() override {}
+    void ShowOptionsNewsgroupsTab() override {}
+    void ShowAddNewsgroupDialog() override {}
+    void ShowFolderPicker() override {}
+    void HideOptionsWindow() override {}
+    void HideMainWindow() override {}
+    void EndProcess() override {}
+};
+
+struct NoSounds : nntp::SoundPlayer {
+    void Play(const std::string&) override {}
+};
+
+// A new folder under the system's temporary folder; prefix names it.
+inline std::string MakeFolder(const std::string& prefix) {
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    return ::mkdtemp(pattern.data());
+}
+
+}  // namespace quillfin::bench
