@@ -206,4 +206,82 @@ std::string ArpeggioWav(double seconds) {
     });
 }
 
+namespace {
+
+class BitWriter {
+  public:
+    void Put(std::uint32_t value, int bits) {
+        for (int i = bits - 1; i >= 0; --i) {
+            if (used_ % 8 == 0) out_ += '\0';
+            if ((value >> i) & 1) out_.back() = char(out_.back() | (0x80 >> (used_ % 8)));
+            ++used_;
+        }
+    }
+    std::string Take(std::size_t bytes) {
+        out_.resize(bytes, '\0');  // the rest of the frame is ancillary data
+        used_ = 0;
+        return std::move(out_);
+    }
+
+  private:
+    std::string out_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace
+
+// MPEG-1 audio layer I, mono, 48 kHz, 64 kbit/s: a frame is 384 samples in 64 bytes. Only the
+// second subband (750 to 1500 Hz) carries sound: a cosine of frequency f in its samples, which
+// run at 1500 Hz, comes out of the decoder's filter bank mirrored, as a tone of 1500 - f Hz.
+// That is enough for a small tune without an encoder's analysis filters.
+std::string BeepsMp3(double seconds) {
+    constexpr int kRate = 48000, kFrameBytes = 64, kBand = 1, kBits = 8;
+    constexpr double kSubbandRate = kRate / 32.0;
+    static constexpr double kTune[] = {880.00, 987.77, 1046.50, 1174.66, 1318.51, 1174.66};
+    constexpr double kNote = 0.3;
+    const int frames = int(seconds * kRate / 384);
+    std::string out;
+    double phase = 0;
+    for (int frame = 0; frame < frames; ++frame) {
+        const double t = frame * 384.0 / kRate;
+        const int step = int(t / kNote);
+        const bool sounding = t - step * kNote < kNote * 0.8;  // a short rest after each note
+        BitWriter bits;
+        bits.Put(0xFFF, 12);  // sync
+        bits.Put(1, 1);       // MPEG-1
+        bits.Put(3, 2);       // layer I
+        bits.Put(1, 1);       // no CRC
+        bits.Put(2, 4);       // 64 kbit/s
+        bits.Put(1, 2);  // 48 kHz
+        bits.Put(0, 1);  // no padding
+        bits.Put(0, 1);
+        bits.Put(3, 2);  // mono
+        bits.Put(0, 2);
+        bits.Put(0, 1);
+        bits.Put(1, 1);  // original
+        bits.Put(0, 2);
+        for (int band = 0; band < 32; ++band)
+            bits.Put(band == kBand && sounding ? kBits - 1 : 0, 4);  // bits per sample, less 1
+        if (!sounding) {
+            out += bits.Take(kFrameBytes);
+            continue;
+        }
+        bits.Put(3, 6);  // scale factor 2^(1 - 3/3) = 1
+        const double step_frequency = 1500.0 - kTune[step % 6];
+        for (int sample = 0; sample < 12; ++sample) {
+            const double x = 0.5 * std::cos(phase);
+            phase += 2 * kPi * step_frequency / kSubbandRate;
+            // The decoder reads s = 2^n / (2^n - 1) * (v + 2^(1 - n)) from the code v, a signed
+            // fraction with its top bit inverted.
+            constexpr double kLevels = 1 << kBits;
+            const double v = x * (kLevels - 1) / kLevels - 2.0 / kLevels;
+            const int code = std::clamp(int(std::lround(v * kLevels / 2)), -int(kLevels / 2),
+                                        int(kLevels / 2) - 1);
+            bits.Put(std::uint32_t(code & (int(kLevels) - 1)) ^ (1u << (kBits - 1)), kBits);
+        }
+        out += bits.Take(kFrameBytes);
+    }
+    return out;
+}
+
 }  // namespace quillfin::testserver

@@ -28,5 +28,6 @@ std::string CheckerboardBmp(int width, int height);
 std::string ChordWav(double seconds);      // C major, fading out
 std::string ToneWav(double seconds);       // 440 Hz with soft ends
 std::string ArpeggioWav(double seconds);   // A minor, note after note
+std::string BeepsMp3(double seconds);      // a short tune of beeps between 880 and 1320 Hz
 
 }  // namespace quillfin::testserver

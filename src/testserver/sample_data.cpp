@@ -44,8 +44,9 @@ nothing is fetched from anywhere. What the three groups hold:
 
   alt.binaries.quillfin.pictures  BMP pictures, uuencoded and yEnc, in parts.
                                   gradient.bmp lacks part 2 of 3 on purpose.
-  alt.binaries.quillfin.sounds    WAV sounds; arpeggio.wav was posted without
-                                  part numbers in its subjects.
+  alt.binaries.quillfin.sounds    WAV sounds and an MP3 tune; arpeggio.wav was
+                                  posted without part numbers in its subjects.
+                                  Double-click beeps.mp3 to hear its first part.
   alt.binaries.quillfin.misc      this note, an .nfo file and a single-part
                                   picture.
 
@@ -60,7 +61,7 @@ Cleo
 const char* kNfo = R"(  Quillfin demo set
   -----------------
   pictures : sunset, mandelbrot, plasma, rings, mosaic, palette, gradient
-  sounds   : chord, tone, arpeggio
+  sounds   : chord, tone, arpeggio, beeps
   made by  : the demo server, fresh at every start
 )";
 
@@ -90,6 +91,7 @@ std::vector<SamplePosting> SamplePostings() {
         {kSounds, "tone.wav", E::kUuencode, ToneWav(2.0), 2, "tone.wav ({p}/{t})", {}, kBen},
         {kSounds, "arpeggio.wav", E::kYenc, ArpeggioWav(3.0), 3, "\"arpeggio.wav\" yEnc", {},
          kBen},
+        {kSounds, "beeps.mp3", E::kUuencode, BeepsMp3(4.0), 2, "beeps.mp3 ({p}/{t})", {}, kBen},
         {kMisc, "Welcome to the Quillfin demo server", E::kText, CrLf(kWelcome), 1, "", {},
          kCleo},
         {kMisc, "quillfin-demo.nfo", E::kUuencode, CrLf(kNfo), 1, "quillfin-demo.nfo", {}, kCleo},
