@@ -1,4 +1,5 @@
 #include "testserver/nntp_test_server.h"
+#include "testserver/upstream_connection.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -128,11 +129,19 @@ void NntpTestServer::AcceptLoop() {
 void NntpTestServer::Serve(int fd) {
     Session session;
     Reply greeting;
+    int upstream_port = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         greeting.text = options_.greeting;
+        upstream_port = options_.upstreamPort;
     }
-    bool open = SendShaped(fd, ReplyRule::kGreeting, greeting);
+    UpstreamConnection upstream(wake_pipe_[0]);
+    if (upstream_port != 0) {
+        greeting.text = upstream.Connect(upstream_port);
+        greeting.close_after = greeting.text.empty();
+    }
+    bool hung = false;
+    bool open = SendShaped(fd, ReplyRule::kGreeting, greeting, &hung);
     std::string pending;
     char buffer[65536];
     while (open && !stopping_) {
@@ -145,9 +154,10 @@ void NntpTestServer::Serve(int fd) {
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) break;
+        if (hung) continue;  // reads on, answers nothing, until the client gives up
         pending.append(buffer, std::size_t(n));
         std::size_t end;
-        while (open && (end = pending.find('\n')) != std::string::npos) {
+        while (open && !hung && (end = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -155,9 +165,13 @@ void NntpTestServer::Serve(int fd) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 commands_.push_back(line);
-                reply = Answer(session, line);
+                if (upstream_port == 0) reply = Answer(session, line);
             }
-            open = SendShaped(fd, line, std::move(reply));
+            if (upstream_port != 0) {
+                reply.text = upstream.Ask(line);
+                reply.close_after = !upstream.Open();
+            }
+            open = SendShaped(fd, line, std::move(reply), &hung);
         }
         if (pending.size() > kMaxCommandLine) break;
     }
@@ -180,13 +194,18 @@ bool NntpTestServer::TakeRule(const std::string& command, ReplyRule* rule) {
     return false;
 }
 
-bool NntpTestServer::SendShaped(int fd, const std::string& command, Reply reply) {
+bool NntpTestServer::SendShaped(int fd, const std::string& command, Reply reply, bool* hung) {
     ReplyRule rule;
     if (!TakeRule(command, &rule)) {
         return SendAll(fd, reply.text.data(), reply.text.size()) && !reply.close_after;
     }
     if (rule.silent) return true;
     std::string data = rule.before + (rule.reply ? *rule.reply : reply.text) + rule.after;
+    if (rule.silentAfterBytes) {
+        data.resize(std::min(data.size(), *rule.silentAfterBytes));
+        *hung = true;
+        return SendPieces(fd, data, rule);
+    }
     if (rule.dropAfterBytes) {
         data.resize(std::min(data.size(), *rule.dropAfterBytes));
         SendPieces(fd, data, rule);

@@ -22,6 +22,9 @@ struct ServerOptions {
     std::string authFailedReply = "502 Authentication failed\r\n";
     std::string slaveReply = "202 Slave status noted\r\n";
     std::string hostName = "testserver.example";
+    // When set, the server answers nothing itself: it passes every command to the NNTP server
+    // on 127.0.0.1 at this port and shapes that server's replies with its rules.
+    int upstreamPort = 0;
 };
 
 // An NNTP server on 127.0.0.1 that answers from a NewsSpool, one thread per connection, and
@@ -71,8 +74,9 @@ class NntpTestServer {
     Reply AnswerArticle(const Session& session, const std::string& keyword,
                         const std::string& argument);
     Reply AnswerList();
-    // Applies the first matching rule; false when the connection must be closed.
-    bool SendShaped(int fd, const std::string& command, Reply reply);
+    // Applies the first matching rule; false when the connection must be closed. *hung is set
+    // when the server must stay silent from now on.
+    bool SendShaped(int fd, const std::string& command, Reply reply, bool* hung);
     bool TakeRule(const std::string& command, ReplyRule* rule);
     bool SendPieces(int fd, const std::string& data, const ReplyRule& rule);
     bool SendAll(int fd, const char* data, std::size_t size);

@@ -27,6 +27,9 @@ struct ReplyRule {
     bool silent = false;
     // Send only this many bytes of the reply, then close the connection.
     std::optional<std::size_t> dropAfterBytes;
+    // Send only this many bytes of the reply, then nothing more on this connection (it stays
+    // open): a server that hangs in the middle of a reply.
+    std::optional<std::size_t> silentAfterBytes;
     // Write the reply in pieces: cut at these byte offsets, or into pieces of chunkSize bytes.
     std::vector<std::size_t> splitAt;
     std::size_t chunkSize = 0;

@@ -23,6 +23,16 @@ class RawNntpClient {
         }
         return ReadLine();
     }
+    // A multi-line reply whole, status line to the end line included; what arrived when the
+    // server closed or went quiet for five seconds otherwise.
+    std::string MultiLine(const std::string& line) {
+        std::string reply = Command(line);
+        if (!reply.starts_with("2")) return reply;
+        while (!reply.ends_with("\r\n.\r\n") && socket_.waitForReadyRead(5000)) {
+            reply += socket_.readAll().toStdString();
+        }
+        return reply;
+    }
     // Head, blank line and body, lines ending in LF or CR LF; returns the final status line.
     std::string Post(const std::string& article) {
         const std::string go_ahead = Command("POST");
