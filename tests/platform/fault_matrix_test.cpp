@@ -60,10 +60,7 @@ std::vector<FaultCase> Matrix() {
         add("silence midway", [&](ReplyRule& r) { r.silentAfterBytes = p.mid; });
         add("dropped at once", [](ReplyRule& r) { r.dropAfterBytes = 0; });
         add("dropped midway", [&](ReplyRule& r) { r.dropAfterBytes = p.mid; });
-        add("first line a byte at a time", [](ReplyRule& r) {
-            r.chunkSize = 1;
-            r.pauseMs = 1;
-        });
+        add("first line a byte at a time", FirstLineBytewise);
         for (const char* code : {"400", "411", "423", "480", "500", "502"})
             add(std::string("reply ") + code,
                 [code](ReplyRule& r) { r.reply = std::string(code) + " injected fault\r\n"; });
@@ -215,16 +212,17 @@ TEST_F(BatchFaultMatrixTest, EveryBatchEndsWithTheSameFiles) {
     };
     int cases = 0, recovered = 0, stopped = 0, lost = 0;
     for (const Point& p : points) {
-        const std::vector<std::pair<std::string, std::function<void(ReplyRule&)>>> kinds = {
+        std::vector<std::pair<std::string, std::function<void(ReplyRule&)>>> kinds = {
             {"silence", [](ReplyRule& r) { r.silent = true; }},
             {"silence midway", [&](ReplyRule& r) { r.silentAfterBytes = p.mid; }},
             {"dropped at once", [](ReplyRule& r) { r.dropAfterBytes = 0; }},
             {"dropped midway", [&](ReplyRule& r) { r.dropAfterBytes = p.mid; }},
-            {"reply 400", [](ReplyRule& r) { r.reply = "400 injected fault\r\n"; }},
-            {"reply 423", [](ReplyRule& r) { r.reply = "423 injected fault\r\n"; }},
-            {"reply 500", [](ReplyRule& r) { r.reply = "500 injected fault\r\n"; }},
-            {"reply 502", [](ReplyRule& r) { r.reply = "502 injected fault\r\n"; }},
+            {"first line a byte at a time", FirstLineBytewise},
         };
+        for (const char* code : {"400", "411", "423", "480", "500", "502"})
+            kinds.emplace_back(std::string("reply ") + code, [code](ReplyRule& r) {
+                r.reply = std::string(code) + " injected fault\r\n";
+            });
         for (const auto& [what, shape] : kinds) {
             FaultCase c{p.name + ": " + what, p.before};
             c.rules.push_back(Fault(p.command, shape));

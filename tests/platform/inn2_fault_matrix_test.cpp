@@ -101,10 +101,6 @@ TEST_F(Inn2FaultMatrixTest, ScansAndBatchesRecoverFromFaultsOfARealServer) {
     const auto silent = [](ReplyRule& r) { r.silent = true; };
     const auto hangs_midway = [](ReplyRule& r) { r.silentAfterBytes = 400; };
     const auto drops_midway = [](ReplyRule& r) { r.dropAfterBytes = 400; };
-    const auto bytewise = [](ReplyRule& r) {
-        r.chunkSize = 1;
-        r.pauseMs = 1;
-    };
     const auto busy = [](ReplyRule& r) { r.reply = "400 injected fault\r\n"; };
     const std::vector<std::pair<std::string, std::vector<ReplyRule>>> scans = {
         {"greeting dropped midway", {Fault(ReplyRule::kGreeting, [](ReplyRule& r) {
@@ -113,7 +109,7 @@ TEST_F(Inn2FaultMatrixTest, ScansAndBatchesRecoverFromFaultsOfARealServer) {
         {"GROUP silent", {Fault("GROUP", silent)}},
         {"second burst hangs midway", {Pass("XOVER"), Fault("XOVER", hangs_midway)}},
         {"second burst dropped midway", {Pass("XOVER"), Fault("XOVER", drops_midway)}},
-        {"first burst a byte at a time", {Fault("XOVER", bytewise)}},
+        {"first burst's first line a byte at a time", {Fault("XOVER", FirstLineBytewise)}},
         {"last burst: 400", {Pass("XOVER"), Pass("XOVER"), Pass("XOVER"), Fault("XOVER", busy)}},
     };
     const std::vector<std::pair<std::string, std::vector<ReplyRule>>> batches = {
@@ -131,7 +127,7 @@ TEST_F(Inn2FaultMatrixTest, ScansAndBatchesRecoverFromFaultsOfARealServer) {
         auto rig = Scan(rules);
         // Every fault but the cut-up reply costs the scan its connection and a restart.
         const bool restarted = proxy->ConnectionCount() - connections >= 2;
-        EXPECT_EQ(restarted, name != "first burst a byte at a time");
+        EXPECT_EQ(restarted, name != "first burst's first line a byte at a time");
         const bool ok = rig->ScanEnded() && rig->Contents() == clean &&
                         rig->SavedHeaders() == clean_headers;
         EXPECT_TRUE(ok) << rig->Contents();

@@ -180,6 +180,11 @@ inline ReplyRule Pass(const std::string& command) {
     rule.uses = 1;
     return rule;
 }
+// Cuts a reply after each of its first 64 bytes: its status line arrives a byte at a time.
+inline void FirstLineBytewise(ReplyRule& rule) {
+    for (std::size_t at = 1; at <= 64; ++at) rule.splitAt.push_back(at);
+    rule.pauseMs = 1;
+}
 inline ReplyRule Fault(const std::string& command, const std::function<void(ReplyRule&)>& shape) {
     ReplyRule rule = Pass(command);
     shape(rule);
