@@ -10,7 +10,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/raw_nntp_client.h"
+#include "platform/inn2_support.h"
 #include "platform/scan_rig.h"
 
 namespace quillfin::platform {
@@ -19,41 +19,10 @@ namespace {
 constexpr const char* kUuGroup = "alt.binaries.quillfin.test";
 constexpr const char* kYencGroup = "alt.binaries.quillfin.yenc";
 
-struct GroupNumbers {
-    long count = -1, first = 0, last = 0;  // count -1: no such group
-};
-
-GroupNumbers GroupOf(RawNntpClient& client, const std::string& group) {
-    GroupNumbers n;
-    const std::string reply = client.Command("GROUP " + group);
-    const bool found =
-        std::sscanf(reply.c_str(), "211 %ld %ld %ld", &n.count, &n.first, &n.last) == 3;
-    return found ? n : GroupNumbers{};
-}
-
-// Asks on a new connection each time: an nnrpd process keeps the spool's group map it loaded and
-// misses a group whose first article was filed in the same second as its last reload.
-GroupNumbers GroupSeenAfresh(int port, const std::string& group) {
-    RawNntpClient reader;
-    return reader.Connect(port).starts_with("200") ? GroupOf(reader, group) : GroupNumbers{};
-}
-
-// What a new reader sees once `last` shows (or, failing that, after a bounded wait).
-GroupNumbers WaitForLast(int port, const std::string& group, long last) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    GroupNumbers seen = GroupSeenAfresh(port, group);
-    while (seen.last < last && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        seen = GroupSeenAfresh(port, group);
-    }
-    return seen;
-}
-
 class Inn2ScanTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const char* env_port = std::getenv("QUILLFIN_INN2_PORT");
-        port = env_port != nullptr && std::atoi(env_port) > 0 ? std::atoi(env_port) : 1120;
+        port = Inn2Port();
         std::string reason;
         if (!poster.Connect(port).starts_with("200")) {
             reason = "no INN2 reader answers on 127.0.0.1:" + std::to_string(port) +
@@ -62,8 +31,7 @@ class Inn2ScanTest : public ::testing::Test {
             reason = "uuenview is not installed (Debian package uudeview)";
         }
         if (reason.empty()) return;
-        const char* ci = std::getenv("CI");
-        if (ci != nullptr && std::string(ci) == "true") FAIL() << reason;
+        if (Inn2Required()) FAIL() << reason;
         GTEST_SKIP() << reason;
     }
 
