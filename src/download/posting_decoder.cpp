@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "common/text.h"
+#include "download/child_decoder_library.h"
 #include "download/file_names.h"
 
 namespace quillfin::download {
@@ -88,6 +89,7 @@ bool PostingDecoder::LoadParts(std::int32_t index, const std::string& folder, Ye
         const int code = library_.LoadFile(path);
         if (code != 0) {
             LogLine("decode err (UULoadFile) " + common::Str(code));
+            if (code == ChildDecoderLibrary::kChildFailed) LogLibraryMessage();
             return false;
         }
         yenc.AddPartFile(path);
@@ -122,11 +124,16 @@ bool PostingDecoder::RunDecoder(const std::string& folder, const YencCheck& yenc
     }
     LogLine("decode err (uuret:" + common::Str(result.code) +
             "  mvret:" + common::Str(result.moveCode) + ")");
+    // An I/O error, or the decoder's process lost: the library says what happened.
+    if (result.code == 1 || result.code == ChildDecoderLibrary::kChildFailed) LogLibraryMessage();
+    return false;
+}
+
+void PostingDecoder::LogLibraryMessage() {
     std::string message;
     int severity = 0;
-    if (result.code == 1 && library_.Message(message, severity))
+    if (library_.Message(message, severity))
         LogLine(message + " (severity:" + common::Str(severity) + ")");
-    return false;
 }
 
 void PostingDecoder::RemoveTempFiles(std::int32_t index) {

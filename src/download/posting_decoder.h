@@ -44,6 +44,7 @@ class PostingDecoder {
     bool LoadParts(std::int32_t index, const std::string& folder, YencCheck& yenc);
     bool RunDecoder(const std::string& folder, const YencCheck& yenc, std::string& decodedName);
     void RemoveTempFiles(std::int32_t index);
+    void LogLibraryMessage();
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
 
     headers::HeaderTable& table_;

@@ -23,6 +23,15 @@ std::int32_t ConvertBytes(std::string_view text) {
     return std::int32_t(value);
 }
 
+// A posting's size adds up byte counts from the server: held at the ends of the range, never
+// wrapped round.
+std::int64_t AddBytes(std::int64_t size, std::int64_t bytes) {
+    std::int64_t sum = 0;
+    if (!__builtin_add_overflow(size, bytes, &sum)) return sum;
+    return bytes < 0 ? std::numeric_limits<std::int64_t>::min()
+                     : std::numeric_limits<std::int64_t>::max();
+}
+
 // Subjects of one posting's parts usually differ only near their end ("(07/50)"), so compare
 // from the back.
 bool SameText(std::string_view a, std::string_view b) {
@@ -191,7 +200,7 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
             if (entry.Parts.size() == 1 && entry.PartTotal > 1)
                 entry.Parts.reserve(std::size_t(std::min(entry.PartTotal, 64)));
             entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
-            entry.Size += common::WholeValue(bytes);
+            entry.Size = AddBytes(entry.Size, common::WholeValue(bytes));
             NoteAppended(index);
             MarkUnshown(index);
             return;

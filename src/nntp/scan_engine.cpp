@@ -6,6 +6,7 @@
 #include <optional>
 #include <utility>
 
+#include "common/leading_integer.h"
 #include "common/text.h"
 
 namespace quillfin::nntp {
@@ -218,8 +219,10 @@ void ScanEngine::GroupReply(const std::string& reply) {
     session_.SetScanState(8);
     const std::int64_t last_read = common::WholeValue(LastReadOf(group));
     std::int64_t fresh = 0;
-    if (last_read <= group_last_ + 2 && last_read >= group_first_ - 2) {
-        fresh = group_last_ - last_read;
+    // Numbers come from the server and the user's file: held at the 64-bit ends, never wrapped.
+    if (common::SaturatingDifference(last_read, group_last_) <= 2 &&
+        common::SaturatingDifference(group_first_, last_read) <= 2) {
+        fresh = common::SaturatingDifference(group_last_, last_read);
     } else {
         ReportProgress(group, common::Str(group_first_), true);
         fresh = group_span_;
@@ -246,7 +249,7 @@ void ScanEngine::ParseGroupReply(const std::string& reply) {
     rest = common::Trim(FromFirstBlank(rest));
     group_last_text_ = UpToFirstBlank(rest);
     group_last_ = common::WholeValue(group_last_text_);
-    group_span_ = group_last_ - group_first_;
+    group_span_ = common::SaturatingDifference(group_last_, group_first_);
 }
 
 void ScanEngine::ApplyGroupReply(const std::string& group, const std::string& firstText,
@@ -263,15 +266,17 @@ void ScanEngine::ApplyGroupReply(const std::string& group, const std::string& fi
     storage::GroupEntry* row = FindRow(group);
     if (row == nullptr) return;
     row->last = common::Trim(lastText);
-    const std::int64_t unread = std::max<std::int64_t>(
-        0, common::WholeValue(row->last) - common::WholeValue(row->lastRead));
+    const std::int64_t unread =
+        std::max<std::int64_t>(0, common::SaturatingDifference(common::WholeValue(row->last),
+                                                               common::WholeValue(row->lastRead)));
     row->unread = common::FormatNumber(double(unread), "00000");
     view_.ProgressBar2.value = 0;
-    view_.ProgressBar2.maximum = ClampToInt(unread + 1);
+    view_.ProgressBar2.maximum = ClampToInt(common::SaturatingDifference(unread, -1));
     view_.Touch();
     unread_at_group_ = unread;
     const std::int64_t total =
-        std::max<std::int64_t>(0, common::WholeValue(row->last) - common::WholeValue(row->first));
+        std::max<std::int64_t>(0, common::SaturatingDifference(common::WholeValue(row->last),
+                                                               common::WholeValue(row->first)));
     row->total = common::FormatNumber(double(total), "00000");
     row->stateIcon = 2;
     RowsChanged();
@@ -293,7 +298,8 @@ void ScanEngine::RequestBurst() {
         session_.SetScanState(0);
         return;
     }
-    burst_end_ = common::Trim(common::Str(common::WholeValue(last_read) + settings_.sldXOVER));
+    burst_end_ = common::Trim(common::Str(
+        common::SaturatingDifference(common::WholeValue(last_read), -settings_.sldXOVER)));
     session_.BurstStart = last_read;
     connections_.SendLine(1, "XOVER " + last_read + "-" + burst_end_);
 }
