@@ -5,7 +5,10 @@
 // folder to keep its files in.
 #include <stdlib.h>
 
+#include <QEventLoop>
+#include <QTimer>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "app/program.h"
@@ -36,6 +39,19 @@ struct NoSounds : nntp::SoundPlayer {
 inline std::string MakeFolder(const std::string& prefix) {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     return ::mkdtemp(pattern.data());
+}
+
+// Runs the event loop until done() holds, checked every poll_ms, or the seconds have passed.
+inline bool RunUntil(const std::function<bool()>& done, int seconds, int poll_ms = 5) {
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) loop.quit();
+    });
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    check.start(poll_ms);
+    loop.exec();
+    return done();
 }
 
 }  // namespace quillfin::bench

@@ -26,18 +26,6 @@ using namespace quillfin::bench;
 constexpr const char* kGroup = "alt.binaries.quillfin.restarts";
 constexpr int kPostings = 100;
 
-bool RunUntil(const std::function<bool()>& done, int seconds) {
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done()) loop.quit();
-    });
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
-    check.start(5);
-    loop.exec();
-    return done();
-}
-
 struct Figures {
     double seconds = -1;
     int files = 0;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #include "storage/program_files.h"
@@ -23,7 +24,8 @@ Program::Program(std::string program_dir, Services services)
       scan((connections.AttachSocket(1, &services.tcp1),
             connections.AttachTimer(1, &services.timerbot1), connections),
            table, parser, services.clock),
-      decoder_library(&services.pump),
+      decoder_library(&services.pump,
+                      [] { return std::make_unique<download::UuDecoderLibrary>(); }),
       decoder(table, batch, settings, log, services.pump, decoder_library),
       download((connections.AttachSocket(2, &services.tcp2),
                 connections.AttachTimer(2, &services.timerbot2), connections),
@@ -33,6 +35,8 @@ Program::Program(std::string program_dir, Services services)
       viewer(connections),
       mp3_preview(connections, table, decoder_library),
       host_groups(connections, groups, services.clock, program_dir),
+      trusted_certificates(program_dir),
+      certificates(trusted_certificates, log),
       program_dir_(std::move(program_dir)),
       services_(services),
       settings_file_(program_dir_) {

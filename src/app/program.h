@@ -7,6 +7,7 @@
 #include "common/event_pump.h"
 #include "common/main_view_state.h"
 #include "common/prompts.h"
+#include "download/child_decoder_library.h"
 #include "download/download_engine.h"
 #include "download/posting_decoder.h"
 #include "download/uu_decoder_library.h"
@@ -18,6 +19,7 @@
 #include "headers/overview_parser.h"
 #include "headers/parts_list.h"
 #include "hostgroups/host_groups.h"
+#include "nntp/certificate_check.h"
 #include "nntp/connections.h"
 #include "nntp/scan_engine.h"
 #include "nntp/session_callouts.h"
@@ -30,6 +32,7 @@
 #include "storage/group_list.h"
 #include "storage/settings.h"
 #include "storage/settings_file.h"
+#include "storage/trusted_certificates.h"
 #include "viewers/article_viewer.h"
 #include "viewers/mp3_preview.h"
 
@@ -139,7 +142,9 @@ class Program : private nntp::SessionCallouts {
     nntp::SessionValues session;
     nntp::Connections connections;
     nntp::ScanEngine scan;
-    download::UuDecoderLibrary decoder_library;
+    // Decoding runs in a child process: a decoder crash on hostile text costs that posting,
+    // not the program and its unsaved header table.
+    download::ChildDecoderLibrary decoder_library;
     download::PostingDecoder decoder;
     download::DownloadEngine download;
     nntp::Watchdog watchdog;
@@ -147,6 +152,9 @@ class Program : private nntp::SessionCallouts {
     viewers::ArticleViewer viewer;
     viewers::Mp3Preview mp3_preview;
     hostgroups::HostGroups host_groups;
+    // Certificates the user trusted (CERTS.TXT) and the decision on those that fail a check.
+    storage::TrustedCertificates trusted_certificates;
+    nntp::CertificateCheck certificates;
 
   private:
     // nntp::SessionCallouts

@@ -4,12 +4,15 @@
 #include <string>
 
 #include "nntp/socket.h"
+#include "platform/tls_setup.h"
 
 namespace quillfin::platform {
 
 // nntp::Socket over QTcpSocket. Events come from the Qt event loop of the thread that created
 // it. Like the socket control the logic was shaped after, an error or the peer's close is a
 // state of its own (9 or 8) that lasts until the owner calls Close() or Connect().
+// With TLS the socket reports "connecting" until the handshake and the certificate checks have
+// passed: only then does the greeting arrive and may anything be sent.
 class QtSocket : public nntp::Socket {
   public:
     QtSocket();
@@ -30,6 +33,10 @@ class QtSocket : public nntp::Socket {
     const std::string& RemoteHost() const;
     int RemotePort() const;
     int LocalPort() const;
+    // Later Connect() calls follow setup (null: plain TCP). The setup must outlive the socket.
+    void SetTls(const TlsSetup* setup);
+    // The connection is TLS and has passed its checks.
+    bool Secured() const;
 
   private:
     class Bridge;

@@ -12,6 +12,8 @@ struct Settings {
     int sldTimeout = 60;
     std::string News_Host;
     std::string News_Port;
+    // Implicit TLS on every connection to the server (NNTPS, port 563).
+    int chkSecure = 0;
     std::string User_Name;
     int chkSavePassword = 0;
     std::string User_Pass;

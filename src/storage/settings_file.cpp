@@ -65,6 +65,8 @@ constexpr OptionKey kOptionKeys[] = {
     Slider("sldTimeout", &Settings::sldTimeout, 15, 240),
     Text("News_Host", &Settings::News_Host),
     Text("News_Port", &Settings::News_Port),
+    // Absent from older files, where it reads as off.
+    Flag("chkSecure", &Settings::chkSecure),
     Text("User_Name", &Settings::User_Name),
     Flag("chkSavePassword", &Settings::chkSavePassword),
     Text("User_Pass", &Settings::User_Pass),

@@ -10,6 +10,7 @@
 #include "app/program_directory.h"
 #include "ui/about_box.h"
 #include "ui/article_viewer_window.h"
+#include "ui/certificate_dialog.h"
 #include "ui/find_window.h"
 #include "ui/host_groups_window.h"
 #include "ui/add_group_dialog.h"
@@ -42,9 +43,17 @@ Application::Application(std::string program_dir, common::Prompts* prompts)
         app::Services{clock_, pump_, prompts_, *this, sounds_, tcp1_, timerbot1_, tcp2_,
                       timerbot2_, timer1_});
     wait_ = std::make_unique<WaitWindow>(std::string(app::Program::kVersion).substr(1));
+    SetUpTls();
 }
 
 Application::~Application() {
+    // An open question must not answer into a program that is going away.
+    for (const QPointer<CertificateDialog>& dialog : certificate_dialogs_) {
+        if (dialog.isNull()) continue;
+        dialog->Disarm();
+        delete dialog.data();
+    }
+    program_->certificates.ask = nullptr;
     // The windows render the program's state until they are gone.
     host_groups_window_.reset();
     mp3_preview_window_.reset();
@@ -70,8 +79,41 @@ void Application::Start() {
     wait_render_->start(33);
 }
 
+void Application::SetUpTls() {
+    tls_.enabled = [this] { return program_->settings.chkSecure != 0; };
+    tls_.check = &program_->certificates;
+    tls_.log = [this](const std::string& line) { program_->log.LogEvent(line, true); };
+    tcp1_.SetTls(&tls_);
+    tcp2_.SetTls(&tls_);
+    program_->certificates.ask = [this](const nntp::ServerCertificate& certificate,
+                                        nntp::CertificateCheck::Answer answer) {
+        AskAboutCertificate(certificate, std::move(answer));
+    };
+}
+
+void Application::AskAboutCertificate(const nntp::ServerCertificate& certificate,
+                                      nntp::CertificateCheck::Answer answer) {
+    // Asked from inside a socket's signal: shown, not run in a loop of its own.
+    auto* dialog = new CertificateDialog(certificate, std::move(answer), main_.get());
+    std::erase_if(certificate_dialogs_, [](const auto& open) { return open.isNull(); });
+    certificate_dialogs_.emplace_back(dialog);
+    dialog->open();
+    dialog->raise();
+    dialog->activateWindow();
+}
+
+std::vector<CertificateDialog*> Application::CertificateDialogs() const {
+    std::vector<CertificateDialog*> open;
+    for (const QPointer<CertificateDialog>& dialog : certificate_dialogs_)
+        if (!dialog.isNull()) open.push_back(dialog.data());
+    return open;
+}
+
 void Application::OpenWithShell(const std::string& target) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(DisplayText(target)));
+    // False when the desktop has no opener at all (no xdg-open): say where the file is.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(DisplayText(target))))
+        prompts_.Message("No program on this desktop could open " + target +
+                         " (is xdg-utils installed?). The file is kept there.");
 }
 
 void Application::NotAvailable(const QString& caption) {
@@ -158,9 +200,14 @@ void Application::CreateMainWindow() {
     };
     actions.not_available = [this](const QString& caption) { NotAvailable(caption); };
     main_ = std::make_unique<MainWindow>(program, std::move(actions));
-    login_ = std::make_unique<LoginDialog>(program.settings,
-                                           [this] { program_->connections.ConnectScan(); },
-                                           nullptr, &prompts_);
+    login_ = std::make_unique<LoginDialog>(
+        program.settings,
+        [this] {
+            // The user asks anew: a certificate refused earlier is asked about again.
+            program_->certificates.ForgetRefusals();
+            program_->connections.ConnectScan();
+        },
+        nullptr, &prompts_);
     picker_ = std::make_unique<FolderPicker>(
         prompts_, [this](const std::string& path) {
             program_->SetDownloadFolder(path);
@@ -175,6 +222,9 @@ void Application::CreateMainWindow() {
     mp3_preview_window_ = std::make_unique<Mp3PreviewWindow>(program.mp3_preview);
     program.mp3_preview.openWithShell = [this](const std::string& path) { OpenWithShell(path); };
     host_groups_window_ = std::make_unique<HostGroupsWindow>(program.host_groups, nullptr);
+    viewer_window_->SetTls(&tls_);
+    mp3_preview_window_->SetTls(&tls_);
+    host_groups_window_->SetTls(&tls_);
     CreateDialogs();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ class QTimer;
 namespace quillfin::ui {
 
 class AboutBox;
+class CertificateDialog;
 class ArticleViewerWindow;
 class FindWindow;
 class HostGroupsWindow;
@@ -57,6 +59,8 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     OptionsWindow* Options() const { return options_.get(); }
     AddGroupDialog* AddGroup() const { return add_group_.get(); }
     AboutBox* About() const { return about_.get(); }
+    // The certificate questions still open, oldest first.
+    std::vector<CertificateDialog*> CertificateDialogs() const;
     platform::QtSoundPlayer& Sounds() { return sounds_; }
     void OpenWithShell(const std::string& target);
     // Opens the help page at a window's topic ("main", "options"...) in the desktop's viewer.
@@ -96,6 +100,10 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     void NotAvailable(const QString& caption);
     void CreateDialogs();
     void AddHelpKey(QWidget* window, const QString& topic);
+    // Wires the secure-connection setup into the program and its sockets.
+    void SetUpTls();
+    void AskAboutCertificate(const nntp::ServerCertificate& certificate,
+                             nntp::CertificateCheck::Answer answer);
     // The program's folder, then the executable's: where the sounds and help pages are looked for.
     static std::vector<std::string> ResourceFolders(const std::string& program_dir);
 
@@ -105,6 +113,8 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     QtPrompts qt_prompts_;
     common::Prompts& prompts_;
     platform::QtSoundPlayer sounds_;
+    // Before the sockets, which keep a pointer to it.
+    platform::TlsSetup tls_;
     platform::QtSocket tcp1_;
     platform::QtTimer timerbot1_;
     platform::QtSocket tcp2_;
@@ -125,6 +135,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<ArticleViewerWindow> viewer_window_;
     std::unique_ptr<Mp3PreviewWindow> mp3_preview_window_;
     std::unique_ptr<HostGroupsWindow> host_groups_window_;
+    std::vector<QPointer<CertificateDialog>> certificate_dialogs_;
     QTimer* wait_render_ = nullptr;
     bool ended_ = false;
     bool quit_on_end_ = true;

@@ -24,6 +24,8 @@ class ArticleViewerWindow : public QWidget {
 
     // Brings title, text and status up to date when the viewer changed.
     void Render();
+    // The window's connection follows the program's secure-connection setting.
+    void SetTls(const platform::TlsSetup* setup) { socket_.SetTls(setup); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

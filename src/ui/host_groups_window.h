@@ -35,6 +35,8 @@ class HostGroupsWindow : public QWidget {
     // Shows the window; a window not yet open starts afresh from HOSTGRPS.TXT.
     void Open();
     void Render();
+    // The window's connection follows the program's secure-connection setting.
+    void SetTls(const platform::TlsSetup* setup) { socket_.SetTls(setup); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

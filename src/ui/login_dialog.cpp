@@ -40,6 +40,8 @@ LoginDialog::LoginDialog(storage::Settings& settings, std::function<void()> on_c
     host_ = AddField("txtHost", QStringLiteral("News Server:"), &storage::Settings::News_Host);
     port_ = AddField("txtPort", QStringLiteral("Port:"), &storage::Settings::News_Port);
     port_->setMaximumWidth(80);
+    secure_ = AddCheck("chkSecure", QStringLiteral("Use secure connection (TLS)"),
+                       &storage::Settings::chkSecure);
     auth_ = AddCheck("chkAuth", QStringLiteral("News Server Authentication required"),
                      &storage::Settings::chkAuth);
     user_ = AddField("txtUserName", QStringLiteral("User Name:"), &storage::Settings::User_Name);
@@ -60,6 +62,8 @@ LoginDialog::LoginDialog(storage::Settings& settings, std::function<void()> on_c
     LayOut(go, exit);
 
     connect(auth_, &QCheckBox::toggled, this, &LoginDialog::ApplyAuthRule);
+    // Only a click moves the port; loading the settings never does.
+    connect(secure_, &QCheckBox::toggled, this, &LoginDialog::ApplySecureRule);
     connect(go, &QPushButton::clicked, this, [this] {
         if (!PortAccepted(settings_.News_Port)) {
             if (prompts_ != nullptr)
@@ -83,15 +87,41 @@ bool LoginDialog::PortAccepted(const std::string& port) {
     return value >= 1 && value <= 65535;
 }
 
+std::string LoginDialog::PortForSecure(const std::string& port, bool secure) {
+    const std::string text = common::Trim(port);
+    if (secure && (text.empty() || text == "119")) return "563";
+    if (!secure && text == "563") return "119";
+    return port;
+}
+
+void LoginDialog::ApplySecureRule(bool secure) {
+    const std::string port = PortForSecure(settings_.News_Port, secure);
+    if (port != settings_.News_Port) {
+        settings_.News_Port = port;
+        port_->setText(DisplayText(port));
+    }
+    ShowPortNote();
+}
+
+void LoginDialog::ShowPortNote() {
+    const QString note = secure_->isChecked() ? QStringLiteral("(secure default is 563)")
+                                              : QStringLiteral("(NNTP default is 119)");
+    port_note_->setText(note);
+    port_note_->setAccessibleName(note);
+}
+
 void LoginDialog::LayOut(QPushButton* go, QPushButton* exit) {
     auto* server = new QGridLayout;
     server->addWidget(Label(this, "lblHost", QStringLiteral("News Server:"), host_), 0, 0);
     server->addWidget(host_, 0, 1, 1, 2);
     server->addWidget(Label(this, "lblPort", QStringLiteral("Port:"), port_), 1, 0);
     server->addWidget(port_, 1, 1);
-    auto* note = new QLabel(QStringLiteral("(NNTP default is 119)"), this);
-    NameControl(note, "lblPortNote", note->text());
-    server->addWidget(note, 1, 2);
+    port_note_ = new QLabel(QStringLiteral("(NNTP default is 119)"), this);
+    NameControl(port_note_, "lblPortNote", port_note_->text());
+    auto* beside_port = new QHBoxLayout;
+    beside_port->addWidget(secure_);
+    beside_port->addWidget(port_note_, 1);
+    server->addLayout(beside_port, 1, 2);
     server->setColumnStretch(2, 1);
 
     auto* frame = new QGroupBox(this);
@@ -150,6 +180,7 @@ void LoginDialog::LoadFromSettings() {
         box->setChecked(settings_.*value != 0);
     }
     ApplyAuthRule();
+    ShowPortNote();
 }
 
 void LoginDialog::ApplyAuthRule() {

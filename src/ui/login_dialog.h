@@ -31,6 +31,9 @@ class LoginDialog : public QDialog {
                 QWidget* parent = nullptr, common::Prompts* prompts = nullptr);
     // An empty port means the default; anything else must be a whole number 1..65535.
     static bool PortAccepted(const std::string& port);
+    // The port after "Use secure connection" is ticked (secure) or unticked: only the
+    // standard ports swap (119 and 563; empty means 119); any other port is the user's choice.
+    static std::string PortForSecure(const std::string& port, bool secure);
 
     // Fills the fields from the settings; done on every show and after the file is read.
     void LoadFromSettings();
@@ -48,12 +51,16 @@ class LoginDialog : public QDialog {
     QPushButton* AddButton(const char* name, const QString& caption);
     void LayOut(QPushButton* go, QPushButton* exit);
     void ApplyAuthRule();
+    void ApplySecureRule(bool secure);
+    void ShowPortNote();
 
     storage::Settings& settings_;
     std::function<void()> on_connect_;
     common::Prompts* prompts_;
     QLineEdit* host_;
     QLineEdit* port_;
+    QCheckBox* secure_;
+    QLabel* port_note_ = nullptr;
     QCheckBox* auth_;
     QLabel* user_label_;
     QLineEdit* user_;

@@ -23,6 +23,8 @@ class Mp3PreviewWindow : public QWidget {
     ~Mp3PreviewWindow() override;
 
     void Render();
+    // The window's connection follows the program's secure-connection setting.
+    void SetTls(const platform::TlsSetup* setup) { socket_.SetTls(setup); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;

@@ -20,6 +20,7 @@
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
 #include "platform/raw_nntp_client.h"
+#include "platform/tls_client.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
 
@@ -100,6 +101,19 @@ struct ProgramRig {
         tcp2.Close();
     }
 
+    // From now on through the TLS reader, with the test authority trusted as the program would
+    // trust the system's.
+    void UseTls(int tls_port) {
+        tls.enabled = [this] { return program->settings.chkSecure != 0; };
+        tls.check = &program->certificates;
+        tls.log = [this](const std::string& line) { program->log.LogEvent(line, true); };
+        tls.extraAuthorities = Inn2Tls::Authority();
+        tcp1.SetTls(&tls);
+        tcp2.SetTls(&tls);
+        program->settings.chkSecure = 1;
+        program->settings.News_Port = std::to_string(tls_port);
+    }
+
     std::string Log() const { return dir.Read("OPSLOG.TXT"); }
     bool Logged(const std::string& text) const { return Log().find(text) != std::string::npos; }
     std::string Dump() const {
@@ -153,6 +167,7 @@ struct ProgramRig {
     testing::ScriptedPrompts prompts;
     NoProgramWindows windows;
     NoSounds sounds;
+    TlsSetup tls;
     QtSocket tcp1, tcp2;
     QtTimer timerbot1, timerbot2, timer1;
     std::unique_ptr<app::Program> program;
@@ -330,6 +345,54 @@ TEST_F(Inn2DownloadTest, EveryQueuedPostingLandsByteForByteWithAndWithoutGroupFo
             << rig.Dump();
         EXPECT_TRUE(rig.Logged("205 ")) << rig.Dump();
     }
+}
+
+// The table a scan built, entry by entry and part by part.
+std::string TableText(const ProgramRig& rig) {
+    std::string text;
+    for (const headers::HeaderEntry& e : rig.program->table.Entries()) {
+        text += e.Subject + "|" + e.From + "|" + e.Date + "|" + e.Group.str() + "|" +
+                std::to_string(e.PartTotal) + "|" + std::to_string(e.Size);
+        for (const headers::PartRef& part : e.Parts)
+            text += " " + part.ArticleNumber + ":" + std::to_string(part.Bytes);
+        text += "\n";
+    }
+    return text;
+}
+
+TEST_F(Inn2DownloadTest, OverTlsTheScanAndTheBatchGiveWhatThePlainPortGives) {
+    const std::string missing = Inn2TlsMissing();
+    if (!missing.empty()) QUILLFIN_SKIP_OR_FAIL(missing);
+    std::vector<Upload> uploads = {
+        {.name = "qf" + stamp + "-tls.bin", .kind = "-u", .size = 300000, .parts = 7},
+        {.name = "qf" + stamp + "-tls.rar", .kind = "-y", .size = 400000, .parts = 4},
+    };
+    Post(uploads[0], {3, 1, 2, 7, 6, 5, 4});
+    Post(uploads[1]);
+    if (HasFatalFailure()) return;
+
+    std::string plain_table;
+    for (const bool secure : {false, true}) {
+        SCOPED_TRACE(secure ? "TLS" : "plain");
+        ProgramRig rig(port, group);
+        if (secure) rig.UseTls(Inn2Tls::Port());
+        ASSERT_TRUE(rig.Scan()) << rig.Dump();
+        if (secure)
+            EXPECT_EQ(TableText(rig), plain_table);
+        else
+            plain_table = TableText(rig);
+        ASSERT_EQ(rig.QueueAll(), 2);
+        rig.program->BatchStartCommand();
+        ASSERT_TRUE(rig.BatchFinished()) << rig.Dump();
+        for (const Upload& u : uploads)
+            EXPECT_TRUE(ReadFile(Folder(rig) + "/" + u.name) == u.bytes) << u.name << rig.Dump();
+        EXPECT_EQ(rig.Count("Article Retrieved: "), std::size_t(7 + 4));
+        // One line each for the scan and the download connection, none on the plain port.
+        EXPECT_EQ(rig.Count("Secure connection to 127.0.0.1:"), secure ? 2u : 0u) << rig.Dump();
+        EXPECT_EQ(rig.Count("Certificate"), 0u) << rig.Dump();
+        EXPECT_TRUE(rig.prompts.shown.empty());
+    }
+    EXPECT_EQ(std::count(plain_table.begin(), plain_table.end(), '\n'), 2);
 }
 
 TEST_F(Inn2DownloadTest, APostingWithACancelledArticleIsDroppedAndTheRestStillLand) {

@@ -30,7 +30,7 @@ TEST(SettingsFileTest, OptionsRoundTripInOrderAndAnUnsavedPasswordIsDropped) {
     // Every value differs from its initial one, so a key that is not read shows up.
     const std::string file =
         "[Options]\r\nDownload_Path=/home/u/news/\r\nRescan_Time=30\r\nsldTimeout=120\r\n"
-        "News_Host=news.example.net\r\nNews_Port=563\r\nUser_Name=me\r\n"
+        "News_Host=news.example.net\r\nNews_Port=563\r\nchkSecure=1\r\nUser_Name=me\r\n"
         "chkSavePassword=1\r\nUser_Pass=p=w;d\xe9\r\nchkAuth=1\r\nchkMakeSubDirs=0\r\n"
         "chkSFX=1\r\nchkSaveDecodes=0\r\nchkSlave=1\r\nsldXOVER=2000\r\n"
         "chkAllowRestart=0\r\nchkAutodownload=0\r\nchkAutoExpire=0\r\nchkLogFile=1\r\n"
@@ -45,6 +45,25 @@ TEST(SettingsFileTest, OptionsRoundTripInOrderAndAnUnsavedPasswordIsDropped) {
               std::string::npos);
 }
 
+// Files written before the secure-connection setting existed: off, and every line kept.
+TEST(SettingsFileTest, AFileWithoutTheSecureKeyReadsAsOffAndKeepsItsLines) {
+    TempDir dir;
+    const std::string old_file =
+        "; my server\r\n[Options]\r\nNews_Host=news.example.net\r\nNews_Port=119\r\n"
+        "Custom=kept\r\n";
+    dir.Write("QUILFN.INI", old_file);
+    Settings s = ReadFrom(dir);
+    EXPECT_EQ(s.chkSecure, 0);
+    EXPECT_EQ(s.News_Port, "119");
+    s.chkSecure = 1;
+    ASSERT_TRUE(SettingsFile(dir.Path()).WriteOptions(s));
+    const std::string written = dir.Read("QUILFN.INI");
+    EXPECT_TRUE(written.starts_with("; my server\r\n[Options]\r\n")) << written;
+    EXPECT_NE(written.find("Custom=kept\r\n"), std::string::npos);
+    EXPECT_NE(written.find("chkSecure=1\r\n"), std::string::npos);
+    EXPECT_EQ(ReadFrom(dir).chkSecure, 1);
+}
+
 TEST(SettingsFileTest, HandEditedValues) {
     const struct {
         const char* line;
@@ -56,6 +75,7 @@ TEST(SettingsFileTest, HandEditedValues) {
         {"Rescan_Time=-5", "Rescan_Time=90"},
         {"Rescan_Time=12.5", "Rescan_Time=90"},
         {"chkAuth=2", "chkAuth=0"},
+        {"chkSecure=yes", "chkSecure=0"},
         {"News_Host=  news.example.net  ", "News_Host=news.example.net"},
         // togtsText starts pressed and togtsUnknown released.
         {"togtsText= fAlSe ", "togtsText=False"},

@@ -5,12 +5,14 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
 
 #include "support/fakes.h"
 #include "support/temp_dir.h"
+#include "ui/certificate_dialog.h"
 #include "ui/folder_picker.h"
 #include "ui/login_dialog.h"
 #include "ui/make_folder_dialog.h"
@@ -99,6 +101,92 @@ TEST_F(LoginDialogTest, EnterConnectsEscapeAndCloseOnlyHide) {
     dialog.close();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(settings.News_Host, "news.example.org");
+}
+
+TEST_F(LoginDialogTest, SecureConnectionSwapsOnlyTheStandardPorts) {
+    const struct {
+        const char* port;
+        bool secure;
+        const char* after;
+    } cases[] = {
+        {"119", true, "563"},  {" 119 ", true, "563"}, {"", true, "563"},
+        {"563", true, "563"},  {"8119", true, "8119"}, {"563", false, "119"},
+        {"119", false, "119"}, {"", false, ""},        {"5630", false, "5630"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LoginDialog::PortForSecure(c.port, c.secure), c.after)
+            << "'" << c.port << "' " << c.secure;
+    }
+
+    QCheckBox* secure = Check("chkSecure");
+    ASSERT_NE(secure, nullptr);
+    EXPECT_EQ(secure->accessibleName(), QStringLiteral("Use secure connection (TLS)"));
+    secure->click();
+    EXPECT_EQ(settings.chkSecure, 1);
+    EXPECT_EQ(settings.News_Port, "563");
+    EXPECT_EQ(Field("txtPort")->text(), QStringLiteral("563"));
+    dialog.show();
+    SaveShot(&dialog, "frmLogin-secure");
+    secure->click();
+    EXPECT_EQ(settings.chkSecure, 0);
+    EXPECT_EQ(settings.News_Port, "119");
+    // Loading a file that has the box ticked on port 119 moves nothing.
+    settings.chkSecure = 1;
+    dialog.LoadFromSettings();
+    EXPECT_TRUE(secure->isChecked());
+    EXPECT_EQ(Field("txtPort")->text(), QStringLiteral("119"));
+    // The user's own port stays.
+    Field("txtPort")->selectAll();
+    QTest::keyClicks(Field("txtPort"), QStringLiteral("8563"));
+    secure->click();
+    EXPECT_EQ(settings.News_Port, "8563");
+}
+
+TEST(CertificateDialogTest, ShowsTheFactsAndOnlyTheTrustButtonTrusts) {
+    nntp::ServerCertificate c;
+    c.host = "news.example.net";
+    c.port = 563;
+    c.subject = "CN=<b>news.example.net</b>";
+    c.issuer = "CN=Example Authority";
+    c.validFrom = "2025-01-01 00:00 UTC";
+    c.validUntil = "2026-01-01 00:00 UTC";
+    c.fingerprint = "AB:CD:EF";
+    c.problems = {"The host name did not match any of the valid hosts for this certificate",
+                  "The certificate has expired"};
+    enum Way { kEnter, kEscape, kTrust };
+    for (const Way way : {kEnter, kEscape, kTrust}) {
+        SCOPED_TRACE(int(way));
+        std::vector<bool> answers;
+        QPointer<CertificateDialog> dialog =
+            new CertificateDialog(c, [&](bool trusted) { answers.push_back(trusted); });
+        dialog->open();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.data()));
+        const auto text = [&](const char* name) {
+            return Control<QLabel>(dialog.data(), name)->text().toStdString();
+        };
+        EXPECT_EQ(text("lblServer"), "news.example.net:563");
+        EXPECT_EQ(text("lblSubject"), c.subject);
+        EXPECT_EQ(Control<QLabel>(dialog.data(), "lblSubject")->textFormat(), Qt::PlainText);
+        EXPECT_EQ(text("lblIssuer"), c.issuer);
+        EXPECT_EQ(text("lblValidity"), "from 2025-01-01 00:00 UTC until 2026-01-01 00:00 UTC");
+        EXPECT_EQ(text("lblFingerprint"), "AB:CD:EF");
+        EXPECT_EQ(text("lblReason"), c.problems[0] + "; " + c.problems[1]);
+        EXPECT_TRUE(Control<QPushButton>(dialog.data(), "cmdCancel")->isDefault());
+        if (way == kEnter) SaveShot(dialog.data(), "frmCertificate");
+        switch (way) {
+            case kEnter:
+                QTest::keyClick(dialog.data(), Qt::Key_Return);
+                break;
+            case kEscape:
+                QTest::keyClick(dialog.data(), Qt::Key_Escape);
+                break;
+            case kTrust:
+                Control<QPushButton>(dialog.data(), "cmdTrust")->click();
+                break;
+        }
+        EXPECT_EQ(answers, std::vector<bool>{way == kTrust});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }));
+    }
 }
 
 class FolderPickerTest : public ::testing::Test {
