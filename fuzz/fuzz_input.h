@@ -9,7 +9,7 @@
 namespace quillfin::fuzz {
 
 // Inputs hold several pieces (network chunks, bursts, files) separated by NUL bytes: a
-// server's text never holds NUL, and the seeds stay readable.
+// server's text never holds NUL, and the starting inputs stay readable.
 inline std::vector<std::string> Pieces(const std::uint8_t* data, std::size_t size,
                                        std::size_t max_pieces = 64) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
