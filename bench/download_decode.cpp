@@ -371,7 +371,7 @@ int main(int argc, char** argv) {
     BatchFigures best_batch;
     best_plain.fetch = best_plain.write = best_plain.decode = 1e9;
     best_batch.seconds = 1e9;
-    double worst_gap = 0, worst_growth = 0, worst_peak = 0;
+    double worst_gap = 0, worst_growth = 0, worst_peak = 0, best_fetch = 1e9;
     for (int round = 1; round <= rounds; ++round) {
         const std::string dir = MakeFolder("qf-dl");
         int plain_ok = 0;
@@ -388,6 +388,7 @@ int main(int argc, char** argv) {
             batch.longest_gap_ms);
         std::fflush(stdout);
         if (plain.Total() < best_plain.Total()) best_plain = plain;
+        best_fetch = std::min(best_fetch, plain.fetch);
         best_batch.seconds = std::min(best_batch.seconds, batch.seconds);
         worst_gap = std::max(worst_gap, batch.longest_gap_ms);
         worst_growth = std::max(worst_growth, batch.rss_growth_mb);
@@ -397,9 +398,12 @@ int main(int argc, char** argv) {
     std::printf("best program batch:            %.2f s\n", best_batch.seconds);
     std::printf("batch / (client + uudeview):   %.2f (target <= 1.25)\n",
                 best_batch.seconds / best_plain.Total());
+    // The network alone: what the program's whole batch, decoding included, is measured by.
+    std::printf("batch / plain fetch: %.2f (target <= 1.5; plain fetch alone %.2f s)\n",
+                best_batch.seconds / best_fetch, best_fetch);
     std::printf(
         "largest resident growth:       %.1f MB sampled, %.1f MB kernel peak (target < 64)\n",
         worst_growth, worst_peak);
-    std::printf("longest event-loop stall:      %.1f ms (target < 100)\n", worst_gap);
+    std::printf("longest event-loop stall:      %.1f ms (target < 50)\n", worst_gap);
     return 0;
 }

@@ -197,6 +197,16 @@ def decode_seeds():
     write("posting_decode", "text", b"\x00" + article(1, b"notes", b"just text\n"))
 
 
+def yenc_seeds():
+    for name, size, lines in (("one", 1, 1000), ("parts", 5000, 10), ("line", 128, 1000)):
+        for k, part in enumerate(encoded(name + ".bin", data_of(size, 5), "-y", lines)):
+            write("yenc_decode", "%s%d" % (name, k), b"\x01" + article(k + 1, b"s", part))
+            if k == 0:
+                write("yenc_decode", "%s_text" % name, b"\x00" + part)
+    write("yenc_decode", "split_escape", b"\x01=ybegin line=128 size=3 name=a\r\nab=\r\nw\r\n"
+          b"..\r\n=yend size=3 crc32=00000000\r\n.\r\n")
+
+
 def main():
     overview_seeds()
     subject_seeds()
@@ -206,6 +216,7 @@ def main():
     download_seeds()
     host_list_seeds()
     decode_seeds()
+    yenc_seeds()
     return 0
 
 

@@ -214,6 +214,9 @@ void DownloadEngine::SendArticle() {
     current_article_number_ = common::WholeValue(current_article_);
     // The reply is read from the start of the buffer: nothing older may stay in it.
     session_.DownloadBuffer.clear();
+    // Room for the article as the overview sizes it, so it is not copied as it grows; a size
+    // a hostile overview made up costs no more than a big article.
+    session_.DownloadBuffer.reserve(std::size_t(std::clamp(current_part_bytes_, 0, 64 << 20)) + 4096);
     ResetReply();
     awaiting_article_ = true;
     connections_.SendLine(2, "ARTICLE " + common::Str(current_article_number_));
@@ -274,13 +277,11 @@ void DownloadEngine::ArticleRetrieved() {
     } catch (const std::exception&) {
     }
     try {
-        decoder_.StorePart(current_entry_, current_part_, session_.DownloadBuffer);
+        // Handed over whole: a yEnc article goes on to the decoder's thread without a copy.
+        decoder_.StorePart(current_entry_, current_part_, std::move(session_.DownloadBuffer));
     } catch (const std::exception&) {
     }
-    // The article is on disk now; a big one should not pin its memory.
-    session_.DownloadBuffer.clear();
-    if (session_.DownloadBuffer.capacity() > (16u << 20))
-        std::string().swap(session_.DownloadBuffer);
+    std::string().swap(session_.DownloadBuffer);
     session_.DownloadBusy = 0;
     session_.DownloadState = 999;
     DownloadStep();

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "download/child_decoder_library.h"
 #include "download/file_names.h"
+#include "download/yenc_decoder.h"
 
 namespace quillfin::download {
 
@@ -20,7 +21,8 @@ PostingDecoder::PostingDecoder(headers::HeaderTable& table, headers::BatchQueue&
       settings_(settings),
       log_(log),
       pump_(pump),
-      library_(library) {}
+      library_(library),
+      yenc_(settings, log, pump, files_) {}
 
 std::string PostingDecoder::SafeOrGenerated(std::string_view name, const char* generated,
                                             const char* what) {
@@ -52,13 +54,19 @@ std::string PostingDecoder::OutputFolder(const headers::HeaderEntry& entry) {
     return GroupFolder(group, false) + "/";
 }
 
-void PostingDecoder::StorePart(std::int32_t index, std::int32_t part, std::string_view reply) {
-    headers::PartRef& ref = table_.Entry(index).Part(part);
-    const std::string folder = OutputFolder(table_.Entry(index));
+void PostingDecoder::StorePart(std::int32_t index, std::int32_t part, std::string reply) {
+    headers::HeaderEntry& entry = table_.Entry(index);
+    headers::PartRef& ref = entry.Part(part);
+    const std::string folder = OutputFolder(entry);
+    if (LooksLikeYenc(reply) && yenc_.Store(entry, ref, folder, reply)) {
+        ref.Body.clear();
+        ref.Retrieved = true;
+        return;
+    }
     const std::string path = files_.Write(ref, folder, reply);
     if (path.empty()) {
         LogLine("Error, cannot write temp file in " + folder + "; the article stays in memory");
-        ref.Body = std::string(reply);
+        ref.Body = std::move(reply);
     } else {
         LogLine("writing temp file:" + path);
         ref.Body.clear();
@@ -148,8 +156,27 @@ void PostingDecoder::RemoveTempFiles(std::int32_t index) {
     }
 }
 
+bool PostingDecoder::DecodeYencPosting(std::int32_t index) {
+    std::string decodedName;
+    const auto rule = [this](const std::string& name) {
+        return SafeOrGenerated(name, "attachment", "file name");
+    };
+    const YencFiler::Result result =
+        yenc_.File(table_.Entry(index), OutputFolder(table_.Entry(index)), rule, decodedName);
+    keep_bodies_ = result == YencFiler::Result::kKeepBodies;
+    return Finish(index, result == YencFiler::Result::kFiled, decodedName);
+}
+
+bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& decodedName) {
+    if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
+    LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
+    batch_.RemoveFromBatch(index);
+    return ok;
+}
+
 bool PostingDecoder::DecodePosting(std::int32_t index) {
     if (index < 1 || index > table_.HeaderCount()) return false;
+    if (yenc_.Holds(table_.Entry(index))) return DecodeYencPosting(index);
     if (!library_.StartRun()) {
         // The posting stays queued with its parts: a later batch decodes it.
         LogLine("decode err -- the decoder is busy with another posting");
@@ -167,10 +194,7 @@ bool PostingDecoder::DecodePosting(std::int32_t index) {
         ok = false;
     }
     library_.EndRun();
-    if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
-    LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
-    batch_.RemoveFromBatch(index);
-    return ok;
+    return Finish(index, ok, decodedName);
 }
 
 }  // namespace quillfin::download

@@ -8,6 +8,7 @@
 #include "download/decoder_library.h"
 #include "download/part_files.h"
 #include "download/yenc_check.h"
+#include "download/yenc_filer.h"
 #include "headers/batch_queue.h"
 #include "headers/header_table.h"
 #include "storage/activity_log.h"
@@ -24,9 +25,10 @@ class PostingDecoder {
                    const storage::Settings& settings, storage::ActivityLog& log,
                    common::EventPump& pump, DecoderLibrary& library);
 
-    // Stores a retrieved article on disk; its text stays in the part's Body only when it
-    // could not be written, so nothing is lost.
-    void StorePart(std::int32_t index, std::int32_t part, std::string_view reply);
+    // Stores a retrieved article: a yEnc one is decoded into its file as it comes, any other
+    // waits on disk. Its text stays in the part's Body only when it could not be written, so
+    // nothing is lost.
+    void StorePart(std::int32_t index, std::int32_t part, std::string reply);
     // true when the library decoded the attachment.
     bool DecodePosting(std::int32_t index);
     // Creates Download_Path/<group> when missing; failures are ignored.
@@ -43,6 +45,9 @@ class PostingDecoder {
     std::string GroupFolder(const std::string& group, bool logUnsafe);
     bool LoadParts(std::int32_t index, const std::string& folder, YencCheck& yenc);
     bool RunDecoder(const std::string& folder, const YencCheck& yenc, std::string& decodedName);
+    bool DecodeYencPosting(std::int32_t index);
+    // Logs the outcome and takes the posting out of the batch.
+    bool Finish(std::int32_t index, bool ok, const std::string& decodedName);
     void RemoveTempFiles(std::int32_t index);
     void LogLibraryMessage();
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
@@ -54,6 +59,7 @@ class PostingDecoder {
     common::EventPump& pump_;
     DecoderLibrary& library_;
     PartFiles files_;
+    YencFiler yenc_;
     // A part's text could not be written this run; its Body must survive the clean-up.
     bool keep_bodies_ = false;
 };

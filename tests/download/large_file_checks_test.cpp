@@ -45,21 +45,6 @@ std::string Hex(std::uint32_t value, const char* format = "%08x") {
     return text;
 }
 
-TEST(YencCheckTest, SlicedChecksumEqualsTheBytewiseOneAtEveryLengthAndAlignment) {
-    const std::string data = RandomBytes(4096 + 64, 3);
-    for (std::size_t offset = 0; offset < 9; ++offset) {
-        for (std::size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 63, 100, 1000, 4096}) {
-            const std::string_view piece(data.data() + offset, length);
-            ASSERT_EQ(download::YencCheck::Crc32(0, piece), BitwiseCrc32(piece))
-                << "offset " << offset << ", length " << length;
-        }
-    }
-    // Carried on across pieces, as the check reads a file block by block.
-    const std::string_view all(data);
-    const std::uint32_t first = download::YencCheck::Crc32(0, all.substr(0, 1001));
-    EXPECT_EQ(download::YencCheck::Crc32(first, all.substr(1001)), BitwiseCrc32(all));
-}
-
 TEST(YencCheckTest, OneReadChecksEveryPartAndTheFileAndLetsEventsRun) {
     TempDir dir;
     // Larger than the check's read block, with parts that straddle its block boundaries.

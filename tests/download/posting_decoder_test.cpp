@@ -6,6 +6,7 @@
 
 #include "download/download_fixture.h"
 #include "download/file_names.h"
+#include "download/yenc_decoder.h"
 
 namespace quillfin::testing {
 namespace {
@@ -66,8 +67,9 @@ TEST_P(DecodeFormatTest, GivesTheOriginalBytesAndCleansUp) {
     ASSERT_EQ(parts.size(), c.order.size());
     const std::int32_t index = AddPosting("img.bin", Numbers(parts.size()));
     for (int k : c.order) Retrieve(index, k, parts[std::size_t(k - 1)]);
-    // The articles wait on disk, not in memory.
-    EXPECT_EQ(decoder.Files().Count(), parts.size());
+    // The articles wait on disk, not in memory; yEnc ones are decoded as they come.
+    const bool yenc = c.flag == "-y";
+    EXPECT_EQ(decoder.Files().Count(), yenc ? 0 : parts.size());
     for (const headers::PartRef& part : table.Entry(index).Parts) EXPECT_TRUE(part.Body.empty());
     log.Clear();
 
@@ -79,7 +81,7 @@ TEST_P(DecodeFormatTest, GivesTheOriginalBytesAndCleansUp) {
     EXPECT_EQ(fs::status(dir.File("dl/img.bin")).permissions(), fs::perms(0666 & ~mask));
     ::umask(mask);
     std::vector<std::string> expected = {"Decoder ready, attachment found."};
-    for (const std::string& n : Numbers(parts.size()))
+    for (const std::string& n : Numbers(yenc ? 0 : parts.size()))
         expected.push_back("Removing temp file:" + dir.File("dl/" + n) + ".UUE");
     expected.push_back(dir.File("dl/img.bin") + " decode successful... ");
     EXPECT_EQ(TakeLogged(), expected);
@@ -155,9 +157,18 @@ TEST_F(PostingDecoderTest, APartMissingFromTheEncodingOrDamagedFailsTheDecode) {
     EXPECT_FALSE(decoder.DecodePosting(damaged));
     EXPECT_THAT(TakeLogged(), ElementsAre("Decoder ready, attachment found.",
                                           "decode err -- yEnc checksum mismatch in part 2",
+                                          "writing temp file:" + dir.File("dl/10.UUE"),
+                                          "writing temp file:" + dir.File("dl/11.UUE"),
                                           dir.File("dl/img.bin") + " decode error... "));
     EXPECT_NE(ReadFile(dir.File("dl/img.bin")), original);
-    EXPECT_EQ(DownloadFolder().size(), 3u);
+    EXPECT_THAT(DownloadFolder(), ElementsAre("10.UUE", "11.UUE", "img.bin"));
+    // The damaged part is kept as it came; the good one is made again and decodes as it did.
+    EXPECT_EQ(ReadFile(dir.File("dl/11.UUE")),
+              download::PartFiles::ArticleText(ArticleReply("11", "img.bin", parts[1])));
+    download::YencPart good;
+    ASSERT_TRUE(download::DecodeYenc(ReadFile(dir.File("dl/10.UUE")), false, good));
+    EXPECT_EQ(good.problem, "");
+    EXPECT_EQ(good.data, original.substr(0, good.data.size()));
 }
 
 TEST_F(PostingDecoderTest, EmptyBodyOrAPostingDecodedEarlierFindsNothingToDecode) {
@@ -304,6 +315,69 @@ TEST_F(PostingDecoderTest, TheLibraryServesOneRunAtATime) {
     other.EndRun();
     EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_THAT(DownloadFolder(), ElementsAre("img.bin"));
+}
+
+// yEnc postings are filed without the library: never a ".UUE" on success, never a partial
+// file under a final name, never a file replaced.
+TEST_F(PostingDecoderTest, YencPostingsAreFiledAsTheyArriveAndNothingPartialIsLeft) {
+    original = MakeFile("img.bin", 200000);
+    const std::vector<std::string> parts = Encode("img.bin", "-y", 300);
+    ASSERT_GE(parts.size(), 4u);
+    download::YencPart third;
+    ASSERT_TRUE(download::DecodeYenc(parts[2], false, third));
+    for (int save : {1, 0}) {
+        SCOPED_TRACE(save);
+        settings.chkSaveDecodes = save;
+        // The fourth part never came.
+        const long long first = 100 + save * 10;
+        const std::int32_t index = Stored(parts, {0, 1, 2}, Numbers(4, first));
+        table.Entry(index).Part(4).Retrieved = true;
+        EXPECT_FALSE(decoder.DecodePosting(index));
+        const std::vector<std::string> logged = TakeLogged();
+        ASSERT_GE(logged.size(), 3u);
+        EXPECT_EQ(logged[0], "decode_set error, no body for head item!");
+        EXPECT_EQ(logged[2], "decode err -- yEnc data incomplete: " +
+                                 std::to_string(third.header.end) + " of 200000 bytes");
+        EXPECT_EQ(logged.back(), dir.File("dl/img.bin") + " decode error... ");
+        std::vector<std::string> kept;
+        for (long long n = first; save == 1 && n < first + 3; ++n)
+            kept.push_back(std::to_string(n) + ".UUE");
+        EXPECT_EQ(DownloadFolder(), kept);
+        fs::remove_all(dir.File("dl"));
+        fs::create_directory(dir.File("dl"));
+    }
+    // Taken names are passed over; folders in the name are dropped.
+    dir.Write("dl/img.bin", "keep me");
+    std::vector<std::string> renamed = parts;
+    for (std::string& part : renamed) part.replace(part.find("name=img.bin"), 12, "name=../img.bin");
+    std::vector<int> reversed;
+    for (int k = int(parts.size()) - 1; k >= 0; --k) reversed.push_back(k);
+    const std::int32_t index = Stored(renamed, reversed, Numbers(parts.size(), 200));
+    EXPECT_TRUE(decoder.DecodePosting(index));
+    EXPECT_EQ(ReadFile(dir.File("dl/img.bin")), "keep me");
+    EXPECT_EQ(ReadFile(dir.File("dl/img (1).bin")), original);
+    EXPECT_THAT(DownloadFolder(), ElementsAre("img (1).bin", "img.bin"));
+}
+
+TEST_F(PostingDecoderTest, AYencPostingTheDiskWillNotTakeStaysInMemory) {
+    original = MakeFile("img.bin", 3000);
+    dir.Write("dl/7.part", "");
+    fs::create_directory(dir.File("dl/7 (1).part"));  // taken twice: still a name is found
+    const std::int32_t index = AddPosting("img.bin", {"7"});
+    const std::string reply = ArticleReply("7", "img.bin", Encode("img.bin", "-y")[0]);
+    decoder.StorePart(index, 1, reply);
+    EXPECT_TRUE(decoder.DecodePosting(index));
+    EXPECT_EQ(ReadFile(dir.File("dl/img.bin")), original);
+    EXPECT_EQ(ReadFile(dir.File("dl/7.part")), "");
+
+    // A file where the download folder should be: the text stays for a later try.
+    settings.Download_Path = dir.File("dl/img.bin") + "/";
+    batch.AddToBatch(index);
+    table.Entry(index).Part(1).Retrieved = false;
+    decoder.StorePart(index, 1, reply);
+    EXPECT_EQ(table.Entry(index).Part(1).Body.str(), reply);
+    EXPECT_FALSE(decoder.DecodePosting(index));
+    EXPECT_EQ(table.Entry(index).Part(1).Body.str(), reply);
 }
 
 TEST(FileNamesTest, SafeNameKeepsOnlyAPlainName) {
