@@ -148,7 +148,7 @@ bool DownloadEngine::WalkBatch() {
             } decoding(decoding_);
             decoder_.DecodePosting(index);
         }
-        if (user_abort_ || session_.DownloadBusy != 1) return true;
+        if (StoppedForWriteFailure() || user_abort_ || session_.DownloadBusy != 1) return true;
         if (entry.InBatch) passed.insert(index);
         position = -1;  // the list changed: start again from its first row
     }
@@ -260,6 +260,19 @@ void DownloadEngine::StopBatch() {
     ShowBars();
 }
 
+bool DownloadEngine::StoppedForWriteFailure() {
+    const std::string failure = decoder_.TakeWriteFailure();
+    if (failure.empty()) return false;
+    // Going on would only pile articles up in memory; stopped, nothing is lost and nothing
+    // fetched is fetched again.
+    LogLine("Error, cannot write in " + failure + "; the batch stops");
+    StopBatch();
+    connections_.Prompts().Message("Error, cannot write in the download folder " + failure +
+                                   ".\n\nThe batch has stopped; what was fetched is kept. Make "
+                                   "room or choose another folder, then press Download again.");
+    return true;
+}
+
 void DownloadEngine::ResetReply() {
     awaiting_article_ = false;
     in_article_ = false;
@@ -282,6 +295,7 @@ void DownloadEngine::ArticleRetrieved() {
     } catch (const std::exception&) {
     }
     std::string().swap(session_.DownloadBuffer);
+    if (StoppedForWriteFailure()) return;
     session_.DownloadBusy = 0;
     session_.DownloadState = 999;
     DownloadStep();

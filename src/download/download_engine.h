@@ -73,6 +73,8 @@ class DownloadEngine {
     void OpenConnection();
     void SendArticle();
     void FinishBatch();
+    // Stops the batch when the decoder could not write what it was given; true when it did.
+    bool StoppedForWriteFailure();
     void ResetReply();
 
     void HandleData(const std::string& chunk);

@@ -1,5 +1,6 @@
 #include "download/file_names.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -74,9 +75,12 @@ bool WriteNewFile(const std::string& path, std::string_view text) {
     std::FILE* file = std::fopen(path.c_str(), "wbx");
     if (file == nullptr) return false;
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    int error = errno;
     const bool closed = std::fclose(file) == 0;
     if (written && closed) return true;
+    if (written) error = errno;
     std::remove(path.c_str());
+    errno = error;  // the caller reports why
     return false;
 }
 

@@ -23,7 +23,8 @@ std::string FolderPrefix(const std::string& folder);
 std::string UniquePath(const std::string& folder, const std::string& name);
 
 // Creates a file that did not exist (never follows or replaces anything) and writes text.
-// False when the file could not be created or fully written; nothing is left behind then.
+// False when the file could not be created or fully written, errno saying why; nothing is left
+// behind then.
 bool WriteNewFile(const std::string& path, std::string_view text);
 
 }  // namespace quillfin::download

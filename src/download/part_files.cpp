@@ -1,5 +1,6 @@
 #include "download/part_files.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "download/file_names.h"
@@ -42,7 +43,9 @@ std::string PartFiles::Write(const headers::PartRef& part, const std::string& fo
             paths_[KeyOf(part)] = path;
             return path;
         }
+        const int error = errno;
         if (UniquePath(folder, name + ".UUE") != path) continue;
+        errno = error;
         break;  // the name was free and still failed: the folder is not writable
     }
     return {};

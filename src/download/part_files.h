@@ -20,7 +20,7 @@ class PartFiles {
     static std::string ArticleText(std::string_view reply);
 
     // Writes the part to a new file "<article number>.UUE" in folder, never replacing a file;
-    // returns its path, empty when it could not be written.
+    // returns its path, empty (errno saying why) when it could not be written.
     std::string Write(const headers::PartRef& part, const std::string& folder,
                       std::string_view reply);
     // The file of a part; empty when it has none.

@@ -2,9 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "common/text.h"
 #include "download/child_decoder_library.h"
@@ -65,7 +68,9 @@ void PostingDecoder::StorePart(std::int32_t index, std::int32_t part, std::strin
     }
     const std::string path = files_.Write(ref, folder, reply);
     if (path.empty()) {
+        const int error = errno;
         LogLine("Error, cannot write temp file in " + folder + "; the article stays in memory");
+        NoteWriteFailure(folder, error);
         ref.Body = std::move(reply);
     } else {
         LogLine("writing temp file:" + path);
@@ -84,7 +89,9 @@ bool PostingDecoder::LoadParts(std::int32_t index, const std::string& folder, Ye
             if (path.empty()) {
                 // The text stays in memory for a later try: the user chose to drop failed
                 // decodes, not articles the disk would not take.
+                const int error = errno;
                 LogLine("Error, cannot write temp file in " + folder);
+                NoteWriteFailure(folder, error);
                 keep_bodies_ = true;
                 return false;
             }
@@ -132,6 +139,8 @@ bool PostingDecoder::RunDecoder(const std::string& folder, const YencCheck& yenc
     }
     LogLine("decode err (uuret:" + common::Str(result.code) +
             "  mvret:" + common::Str(result.moveCode) + ")");
+    // The library could not write the file: the disk's fault, not the posting's.
+    if (result.code == 1) NoteWriteFailure(folder, result.moveCode);
     // An I/O error, or the decoder's process lost: the library says what happened.
     if (result.code == 1 || result.code == ChildDecoderLibrary::kChildFailed) LogLibraryMessage();
     return false;
@@ -156,6 +165,16 @@ void PostingDecoder::RemoveTempFiles(std::int32_t index) {
     }
 }
 
+void PostingDecoder::NoteWriteFailure(const std::string& folder, int error) {
+    if (!write_failure_.empty()) return;
+    write_failure_ = folder + ": " + (error != 0 ? std::strerror(error) : "input/output error");
+}
+
+std::string PostingDecoder::TakeWriteFailure() {
+    if (write_failure_.empty()) write_failure_ = yenc_.TakeWriteFailure();
+    return std::exchange(write_failure_, std::string());
+}
+
 bool PostingDecoder::DecodeYencPosting(std::int32_t index) {
     std::string decodedName;
     const auto rule = [this](const std::string& name) {
@@ -164,10 +183,16 @@ bool PostingDecoder::DecodeYencPosting(std::int32_t index) {
     const YencFiler::Result result =
         yenc_.File(table_.Entry(index), OutputFolder(table_.Entry(index)), rule, decodedName);
     keep_bodies_ = result == YencFiler::Result::kKeepBodies;
+    if (result == YencFiler::Result::kWriteFailed) {
+        if (write_failure_.empty()) write_failure_ = yenc_.TakeWriteFailure();
+        return false;  // queued still, with all it has: the next try writes it
+    }
     return Finish(index, result == YencFiler::Result::kFiled, decodedName);
 }
 
 bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& decodedName) {
+    // A disk that would not take the posting is no bad decode: it stays queued with its parts.
+    if (!ok && !write_failure_.empty()) return false;
     if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
     LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
     batch_.RemoveFromBatch(index);
@@ -176,6 +201,7 @@ bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& deco
 
 bool PostingDecoder::DecodePosting(std::int32_t index) {
     if (index < 1 || index > table_.HeaderCount()) return false;
+    write_failure_.clear();  // what is decided below is about this decode alone
     if (yenc_.Holds(table_.Entry(index))) return DecodeYencPosting(index);
     if (!library_.StartRun()) {
         // The posting stays queued with its parts: a later batch decodes it.

@@ -37,6 +37,10 @@ class PostingDecoder {
     std::string OutputFolder(const headers::HeaderEntry& entry);
 
     const PartFiles& Files() const { return files_; }
+    // "folder: reason" for the first write that failed since the last call; empty when none.
+    // The posting it belongs to stays queued with what was fetched, in memory if need be, so
+    // the batch can stop there and go on once the disk takes it.
+    std::string TakeWriteFailure();
 
   private:
     // The safe form of an outside name; a generated one, logged, when none is left.
@@ -51,6 +55,7 @@ class PostingDecoder {
     void RemoveTempFiles(std::int32_t index);
     void LogLibraryMessage();
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
+    void NoteWriteFailure(const std::string& folder, int error);
 
     headers::HeaderTable& table_;
     headers::BatchQueue& batch_;
@@ -62,6 +67,7 @@ class PostingDecoder {
     YencFiler yenc_;
     // A part's text could not be written this run; its Body must survive the clean-up.
     bool keep_bodies_ = false;
+    std::string write_failure_;
 };
 
 }  // namespace quillfin::download

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "download/file_names.h"
@@ -113,8 +114,14 @@ void YencFiler::Collect() {
             state.collected = true;
             state.outcome = std::move(*outcome);
             std::string& article = state.outcome.article;
-            // A part the disk would not take stays in memory: that is no bad decode.
-            if (article.empty() || !state.outcome.writeError.empty()) continue;
+            if (!state.outcome.writeError.empty()) {
+                // A part the disk would not take stays in memory: that is no bad decode.
+                if (failure_.empty())
+                    failure_ = posting.path.substr(0, posting.path.rfind('/') + 1) + ": " +
+                               state.outcome.writeError;
+                continue;
+            }
+            if (article.empty()) continue;
             if (settings_.chkSaveDecodes == 1) {
                 // The article the user may want to look at, as the library's path keeps it;
                 // logged with the others when the posting fails, which it now will.
@@ -128,6 +135,28 @@ void YencFiler::Collect() {
             std::string().swap(article);
         }
     }
+}
+
+std::string YencFiler::TakeWriteFailure() {
+    Collect();
+    return std::exchange(failure_, std::string());
+}
+
+bool YencFiler::RetryWrites(Posting& posting) {
+    bool retried = false;
+    for (auto& [key, state] : posting.parts) {
+        if (!state.collected || state.outcome.writeError.empty()) continue;
+        state.job = worker_.Submit(posting.path, std::move(state.outcome.article));
+        state.collected = false;
+        retried = true;
+    }
+    if (!retried) return true;
+    worker_.WaitIdle(pump_);
+    Collect();
+    for (auto& [key, state] : posting.parts)
+        if (!state.outcome.writeError.empty()) return false;
+    failure_.clear();
+    return true;
 }
 
 YencFiler::Summary YencFiler::Summarise(headers::HeaderEntry& entry, Posting& posting) {
@@ -184,6 +213,7 @@ YencFiler::Result YencFiler::File(headers::HeaderEntry& entry, const std::string
     worker_.WaitIdle(pump_);
     Collect();
     Posting& posting = found->second;
+    if (!RetryWrites(posting)) return Result::kWriteFailed;
     for (headers::PartRef& part : entry.Parts) {
         auto state = posting.parts.find(KeyOf(part));
         if (state != posting.parts.end() && !state->second.outcome.article.empty())
@@ -194,22 +224,26 @@ YencFiler::Result YencFiler::File(headers::HeaderEntry& entry, const std::string
     // Folders in the name are dropped, as the library drops them from the names it reads.
     const std::size_t slash = s.name.find_last_of("/\\");
     const std::string name = safeName(slash == std::string::npos ? s.name : s.name.substr(slash + 1));
+    // What the disk refuses leaves the posting as it is, for the next try.
+    auto refused = [&] {
+        failure_ = folder + ": " + std::strerror(errno);
+        return Result::kWriteFailed;
+    };
     bool placed = false;
     if (s.complete) {
         // The data is all there, damaged or not: the user judges a damaged file, as ever.
         // A part that reached past the end (a damaged =ypart line) must not lengthen the file.
-        if (::truncate(posting.path.c_str(), off_t(s.size)) != 0) s.problem = std::strerror(errno);
+        if (::truncate(posting.path.c_str(), off_t(s.size)) != 0) return refused();
         placed = MoveIntoPlace(posting.path, folder, name, decodedName);
-        if (!placed) LogLine("decode err -- cannot file " + decodedName + ": " + std::strerror(errno));
+        if (!placed) return refused();
     } else {
         decodedName = UniquePath(folder, name);
     }
     const bool ok = placed && s.problem.empty();
     if (!s.problem.empty()) LogLine("decode err -- " + s.problem);
-    if (!ok && settings_.chkSaveDecodes == 1) {
-        const std::string& data = placed ? decodedName : posting.path;
-        SaveParts(entry, posting, data, folder);
-    }
+    if (!ok && settings_.chkSaveDecodes == 1 &&
+        !SaveParts(entry, posting, placed ? decodedName : posting.path, folder))
+        return refused();
     if (!placed) std::remove(posting.path.c_str());
     bool bodies = false;
     for (const headers::PartRef& part : entry.Parts) bodies = bodies || !part.Body.empty();
@@ -240,7 +274,7 @@ bool YencFiler::MoveIntoPlace(const std::string& temp, const std::string& folder
     return false;
 }
 
-void YencFiler::SaveParts(headers::HeaderEntry& entry, Posting& posting, const std::string& data,
+bool YencFiler::SaveParts(headers::HeaderEntry& entry, Posting& posting, const std::string& data,
                           const std::string& folder) {
     std::ifstream in(data, std::ios::binary);
     for (headers::PartRef& part : entry.Parts) {
@@ -259,10 +293,11 @@ void YencFiler::SaveParts(headers::HeaderEntry& entry, Posting& posting, const s
         in.read(bytes.data(), std::streamsize(bytes.size()));
         bytes.resize(std::size_t(in.gcount()));
         const std::string path = files_.Write(part, folder, EncodePart(part, h, bytes, o.crc));
-        if (path.empty()) break;
+        if (path.empty()) return false;
         LogLine("writing temp file:" + path);
         pump_.PumpIfDue();
     }
+    return true;
 }
 
 }  // namespace quillfin::download

@@ -30,8 +30,11 @@ class YencFiler {
                const std::string& folder, std::string& reply);
     // Whether any article of the posting came this way.
     bool Holds(const headers::HeaderEntry& entry) const;
+    // "folder: reason" for the first article the disk would not take since the last call;
+    // the article is kept in memory and written again when its posting is filed.
+    std::string TakeWriteFailure();
 
-    enum class Result { kFiled, kFailed, kKeepBodies };
+    enum class Result { kFiled, kFailed, kKeepBodies, kWriteFailed };
     // Files the posting whose parts are all retrieved, logging as the library's decode does;
     // safeName turns the name the data gives into the file's; decodedName is the path the file
     // has or would have had.
@@ -51,6 +54,8 @@ class YencFiler {
         std::string path;  // the file being written
         std::map<Key, PartState> parts;
     };
+    // Writes again the articles the disk would not take; false when it still will not.
+    bool RetryWrites(Posting& posting);
     // What the parts of one posting add up to when it is filed.
     struct Summary {
         std::string name;
@@ -69,7 +74,8 @@ class YencFiler {
                        const std::string& name, std::string& placed);
     // One ".UUE" per part: the article as it came where it failed, else made again from the
     // decoded data; what the user keeps of a failed posting.
-    void SaveParts(headers::HeaderEntry& entry, Posting& posting, const std::string& data,
+    // False when the disk would not take one.
+    bool SaveParts(headers::HeaderEntry& entry, Posting& posting, const std::string& data,
                    const std::string& folder);
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
 
@@ -78,6 +84,7 @@ class YencFiler {
     common::EventPump& pump_;
     PartFiles& files_;
     std::map<Key, Posting> postings_;  // by the key of the posting's first part
+    std::string failure_;
     YencWorker worker_;
 };
 

@@ -14,6 +14,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+namespace fs = std::filesystem;
 using Talk = std::vector<std::pair<std::string, std::string>>;  // server chunk, our line
 
 class DownloadEngineTest : public DownloadEngineFixture {
@@ -226,6 +227,37 @@ TEST_F(DownloadEngineTest, StopAndStartAgainResumesWithoutRefetching) {
           {replies["3000000002"], "ARTICLE  3000000003"},
           {replies["3000000003"], "QUIT"}});
     EXPECT_TRUE(Filed("a.bin"));
+}
+
+TEST_F(DownloadEngineTest, ADiskThatWillNotTakeAnArticleStopsTheBatchAndLosesNothing) {
+    originals["y.bin"] = MakeFile("y.bin", 60000, 5);
+    const std::vector<std::string> bodies = Encode("y.bin", "-y", 300);
+    ASSERT_EQ(bodies.size(), 2u);
+    const std::int32_t y = AddPosting("y.bin", {"1", "2"});
+    for (std::size_t k : {0u, 1u})
+        replies[std::to_string(k + 1)] = ArticleReply(std::to_string(k + 1), "y.bin", bodies[k]);
+    const std::int32_t b = AddFilePosting("b.bin", {"3"});
+    FetchingFirst("211 3 1 3 alt.test\r\n");
+    EXPECT_THAT(Say(replies["1"]), ElementsAre("ARTICLE  2"));
+    // The disk refuses the next write (or this one, when the decoder's thread comes to it
+    // later): the unfinished file is, for now, a folder.
+    fs::rename(dir.File("dl/1.part"), dir.File("aside"));
+    fs::create_directory(dir.File("dl/1.part"));
+    EXPECT_THAT(Say(replies["2"]), ElementsAre("QUIT"));
+    ASSERT_EQ(prompts.shown.size(), 1u);
+    EXPECT_THAT(prompts.shown[0].text,
+                HasSubstr("Error, cannot write in the download folder " + dir.File("dl/") + ": "));
+    EXPECT_TRUE(table.Entry(y).InBatch && table.Entry(b).InBatch);
+    EXPECT_EQ(session.DownloadBusy, 0);
+    // Room again: the article kept in memory is written, nothing is fetched twice.
+    fs::remove(dir.File("dl/1.part"));
+    fs::rename(dir.File("aside"), dir.File("dl/1.part"));
+    engine->DownloadStep();
+    Play({{"200 ready\r\n", "GROUP alt.test"},
+          {"211 3 1 3 alt.test\r\n", "ARTICLE  3"},
+          {replies["3"], "QUIT"}});
+    EXPECT_TRUE(Filed("y.bin"));
+    EXPECT_TRUE(Filed("b.bin"));
 }
 
 TEST_F(DownloadEngineTest, TimeRemainingCaptions) {

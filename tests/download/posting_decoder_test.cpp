@@ -14,6 +14,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
@@ -282,21 +283,24 @@ TEST_F(PostingDecoderTest, GroupFoldersAreMadeAndKeptInside) {
         std::count(logged.begin(), logged.end(), "Unsafe group name \"..\" saved as newsgroup"), 1);
 }
 
-TEST_F(PostingDecoderTest, UnwritableFolderKeepsTheArticleInMemory) {
+TEST_F(PostingDecoderTest, UnwritableFolderKeepsTheArticleInMemoryAndThePostingQueued) {
     settings.Download_Path = dir.File("missing/folder/");
+    const std::string reason = dir.File("missing/folder/") + ": No such file or directory";
     const std::int32_t index = OnePart();
     EXPECT_FALSE(table.Entry(index).Part(1).Body.empty());
     EXPECT_TRUE(table.Entry(index).Part(1).Retrieved);
-    // Still no folder at the decode: it fails, and the text is still kept.
+    EXPECT_EQ(decoder.TakeWriteFailure(), reason);
+    EXPECT_EQ(decoder.TakeWriteFailure(), "");
+    // Still no folder at the decode: it fails, the text is still kept and nothing leaves.
     log.Clear();
     EXPECT_FALSE(decoder.DecodePosting(index));
     EXPECT_THAT(TakeLogged(),
-                ElementsAre("Error, cannot write temp file in " + dir.File("missing/folder/"),
-                            " decode error... "));
+                ElementsAre("Error, cannot write temp file in " + dir.File("missing/folder/")));
+    EXPECT_EQ(decoder.TakeWriteFailure(), reason);
     EXPECT_FALSE(table.Entry(index).Part(1).Body.empty());
-    // The folder appears; queued again, the decode writes the kept text then.
+    EXPECT_TRUE(table.Entry(index).InBatch);
+    // The folder appears; the next decode writes the kept text then.
     fs::create_directories(dir.File("missing/folder"));
-    batch.AddToBatch(index);
     EXPECT_TRUE(decoder.DecodePosting(index));
     EXPECT_TRUE(table.Entry(index).Part(1).Body.empty());
     EXPECT_TRUE(fs::exists(dir.File("missing/folder/img.bin")));
@@ -378,6 +382,8 @@ TEST_F(PostingDecoderTest, AYencPostingTheDiskWillNotTakeStaysInMemory) {
     EXPECT_EQ(table.Entry(index).Part(1).Body.str(), reply);
     EXPECT_FALSE(decoder.DecodePosting(index));
     EXPECT_EQ(table.Entry(index).Part(1).Body.str(), reply);
+    EXPECT_TRUE(table.Entry(index).InBatch);
+    EXPECT_THAT(decoder.TakeWriteFailure(), HasSubstr("Not a directory"));
 }
 
 TEST(FileNamesTest, SafeNameKeepsOnlyAPlainName) {
