@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quillfin::download::YencPart part;
     if (quillfin::download::DecodeYenc(in, stuffed, part)) {
         if (part.crc != quillfin::download::Crc32(0, part.data)) std::abort();
-        if (part.problem.empty() && std::int64_t(part.data.size()) !=
-                                        part.header.end - part.header.begin + 1)
+        if (part.problem.empty() &&
+            std::int64_t(part.data.size()) != part.header.end - part.header.begin + 1)
             std::abort();
     }
     return 0;

@@ -10,6 +10,18 @@
 
 namespace quillfin::app {
 
+namespace {
+
+// The helper program where it is there; otherwise the library runs in a copy of this one.
+download::ChildDecoderLibrary MakeDecoderLibrary(common::EventPump& pump) {
+    std::string helper = download::ChildDecoderLibrary::FindHelper();
+    if (!helper.empty()) return download::ChildDecoderLibrary(&pump, std::move(helper));
+    return download::ChildDecoderLibrary(
+        &pump, [] { return std::make_unique<download::UuDecoderLibrary>(); });
+}
+
+}  // namespace
+
 Program::Program(std::string program_dir, Services services)
     : log(settings, services.clock, program_dir),
       groups(program_dir, services.prompts),
@@ -24,8 +36,7 @@ Program::Program(std::string program_dir, Services services)
       scan((connections.AttachSocket(1, &services.tcp1),
             connections.AttachTimer(1, &services.timerbot1), connections),
            table, parser, services.clock),
-      decoder_library(&services.pump,
-                      [] { return std::make_unique<download::UuDecoderLibrary>(); }),
+      decoder_library(MakeDecoderLibrary(services.pump)),
       decoder(table, batch, settings, log, services.pump, decoder_library),
       download((connections.AttachSocket(2, &services.tcp2),
                 connections.AttachTimer(2, &services.timerbot2), connections),

@@ -2,10 +2,12 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -18,6 +20,9 @@ namespace {
 constexpr int kPollMs = 20;
 // The library's own level for a fatal message.
 constexpr int kFatalSeverity = 4;
+constexpr const char* kHelperName = "quillfin-decode";
+// The child's status when the helper could not be started.
+constexpr int kExecFailed = 127;
 
 enum Op : char {
     kStart = 'S',
@@ -81,6 +86,31 @@ ChildDecoderLibrary::ChildDecoderLibrary(common::EventPump* pump, Factory factor
                                          std::chrono::milliseconds limit)
     : pump_(pump), factory_(std::move(factory)), limit_(limit) {}
 
+ChildDecoderLibrary::ChildDecoderLibrary(common::EventPump* pump, std::string helper,
+                                         std::chrono::milliseconds limit)
+    : pump_(pump), helper_(std::move(helper)), limit_(limit) {}
+
+std::string ChildDecoderLibrary::FindHelper() {
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        std::string beside(self, std::size_t(n));
+        beside = beside.substr(0, beside.rfind('/') + 1) + kHelperName;
+        if (::access(beside.c_str(), X_OK) == 0) return beside;
+    }
+#ifdef QUILLFIN_DECODER_HELPER
+    if (::access(QUILLFIN_DECODER_HELPER, X_OK) == 0) return QUILLFIN_DECODER_HELPER;
+#endif
+    return {};
+}
+
+std::int64_t ChildDecoderLibrary::WriteLimit(std::int64_t postingBytes) const {
+    // Decoding never makes a file much larger than its articles; run-length coding can make
+    // it sixty times larger, which is what the bound is for.
+    constexpr std::int64_t kCeiling = std::int64_t(64) << 30;
+    return std::clamp(postingBytes, std::int64_t(0), kCeiling / 4) * 4 + write_floor_;
+}
+
 ChildDecoderLibrary::~ChildDecoderLibrary() {
     if (running_) EndRun();
 }
@@ -97,6 +127,7 @@ bool ChildDecoderLibrary::StartRun() {
     }
     if (pid == 0) {
         ::close(fds[0]);
+        if (!helper_.empty()) ExecHelper(fds[1]);
         ServeInChild(fds[1]);
     }
     ::close(fds[1]);
@@ -104,6 +135,7 @@ bool ChildDecoderLibrary::StartRun() {
     fd_ = fds[0];
     running_ = true;
     failed_ = false;
+    cancelled_ = false;
     failure_.clear();
     // The child answers whether its library started; a refusal ends it.
     if (Call(kStart, 0, "").a == 1) return true;
@@ -163,9 +195,18 @@ void ChildDecoderLibrary::Fail(const std::string& why) {
         got = ::waitpid(child_, &status, 0);
     } while (got < 0 && errno == EINTR);
     child_ = -1;
-    if (got > 0 && WIFSIGNALED(status))
+    if (cancelled_)
+        failure_ = "the decode was stopped";
+    else if (got > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ)
+        failure_ = "the decoder stopped at its limit of " +
+                   std::to_string(WriteLimit(expected_bytes_)) + " bytes for this posting";
+    else if (got > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
+        failure_ = "the decoder used up its processor time";
+    else if (got > 0 && WIFSIGNALED(status))
         failure_ = "the decoder crashed (signal " + std::to_string(WTERMSIG(status)) + ", " +
                    ::strsignal(WTERMSIG(status)) + ")";
+    else if (got > 0 && WIFEXITED(status) && WEXITSTATUS(status) == kExecFailed && !helper_.empty())
+        failure_ = "the decoder " + helper_ + " could not be started";
     else if (got > 0 && WIFEXITED(status))
         failure_ =
             "the decoder ended unexpectedly (status " + std::to_string(WEXITSTATUS(status)) + ")";
@@ -216,6 +257,13 @@ bool ChildDecoderLibrary::Message(std::string& text, int& severity) {
     return true;
 }
 
+void ChildDecoderLibrary::Cancel() {
+    // The call waiting on the child sees it gone and fails; EndRun reaps it.
+    if (!running_ || child_ <= 0) return;
+    cancelled_ = true;
+    ::kill(child_, SIGKILL);
+}
+
 void ChildDecoderLibrary::EndRun() {
     if (!running_) return;
     if (!failed_) Call(kEnd, 0, "");
@@ -224,6 +272,25 @@ void ChildDecoderLibrary::EndRun() {
     // A child that would not end within the limit is not waited for again.
     Reap(failed_);
     running_ = false;
+}
+
+void ChildDecoderLibrary::ExecHelper(int fd) {
+    // Only calls that are safe between fork and exec in a program with threads.
+    if (fd != 3) ::dup2(fd, 3);
+    ::close_range(4, ~0U, 0);
+    const auto limit = [](int resource, std::int64_t value) {
+        const rlimit bound{rlim_t(value), rlim_t(value)};
+        ::setrlimit(resource, &bound);
+    };
+    limit(RLIMIT_FSIZE, WriteLimit(expected_bytes_));
+    limit(RLIMIT_CPU, std::max<std::int64_t>(60, limit_.count() / 1000));
+    limit(RLIMIT_CORE, 0);
+#ifndef QUILLFIN_SANITIZED  // the sanitizers reserve far more address space than they use
+    limit(RLIMIT_AS, std::int64_t(1) << 30);
+#endif
+    char* const argv[] = {const_cast<char*>(kHelperName), nullptr};
+    ::execv(helper_.c_str(), argv);
+    ::_exit(kExecFailed);
 }
 
 void ChildDecoderLibrary::ServeInChild(int fd) {
@@ -235,7 +302,13 @@ void ChildDecoderLibrary::ServeInChild(int fd) {
     }
     ::close_range(4, ~0U, 0);
     std::unique_ptr<DecoderLibrary> library = factory_ ? factory_() : nullptr;
-    const bool started = library != nullptr && library->StartRun();
+    if (library == nullptr) ::_exit(1);
+    ::_exit(Serve(fd, *library));
+}
+
+int ChildDecoderLibrary::Serve(int fd, DecoderLibrary& lib) {
+    DecoderLibrary* library = &lib;
+    const bool started = library->StartRun();
     auto answer = [fd](int a, int b, int c, const std::string& text) {
         std::string out;
         PutInt(out, std::uint32_t(a));
@@ -243,13 +316,12 @@ void ChildDecoderLibrary::ServeInChild(int fd) {
         PutInt(out, std::uint32_t(c));
         PutInt(out, std::uint32_t(text.size()));
         out += text;
-        if (!WriteAll(fd, out)) ::_exit(1);
+        return WriteAll(fd, out);
     };
     char head[9];
     // The first request only asks whether the library started.
-    if (!ReadAll(fd, head, sizeof head, nullptr)) ::_exit(1);
-    answer(started ? 1 : 0, 0, 0, "");
-    if (!started) ::_exit(0);
+    if (!ReadAll(fd, head, sizeof head, nullptr)) return 1;
+    if (!answer(started ? 1 : 0, 0, 0, "") || !started) return started ? 1 : 0;
     while (ReadAll(fd, head, sizeof head, nullptr)) {
         const int number = int(GetInt(head + 1));
         std::string text(GetInt(head + 5), '\0');
@@ -286,14 +358,15 @@ void ChildDecoderLibrary::ServeInChild(int fd) {
             case kEnd:
                 library->EndRun();
                 answer(0, 0, 0, "");
-                ::_exit(0);
+                return 0;
             default:
-                ::_exit(1);
+                library->EndRun();
+                return 1;
         }
     }
-    // The parent went away: end quietly, without its exit handlers.
+    // The parent went away: end quietly.
     library->EndRun();
-    ::_exit(0);
+    return 0;
 }
 
 }  // namespace quillfin::download

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace quillfin::download {
@@ -17,6 +18,8 @@ class DecoderLibrary {
 
     virtual ~DecoderLibrary() = default;
 
+    // The size the next run's posting declares: bounds what a run may write. Before StartRun.
+    virtual void ExpectSize(std::int64_t /*bytes*/) {}
     // Starts a run; false when another run holds the library.
     virtual bool StartRun() = 0;
     // 0 when the file was read into the run's list of parts.
@@ -34,6 +37,8 @@ class DecoderLibrary {
     // The library's last message of this run; false when it gave none.
     virtual bool Message(std::string& text, int& severity) = 0;
     virtual void EndRun() = 0;
+    // Ends the run's work at once (the user stopped the batch or is leaving); its calls fail.
+    virtual void Cancel() {}
 };
 
 }  // namespace quillfin::download

@@ -216,7 +216,8 @@ void DownloadEngine::SendArticle() {
     session_.DownloadBuffer.clear();
     // Room for the article as the overview sizes it, so it is not copied as it grows; a size
     // a hostile overview made up costs no more than a big article.
-    session_.DownloadBuffer.reserve(std::size_t(std::clamp(current_part_bytes_, 0, 64 << 20)) + 4096);
+    session_.DownloadBuffer.reserve(std::size_t(std::clamp(current_part_bytes_, 0, 64 << 20)) +
+                                    4096);
     ResetReply();
     awaiting_article_ = true;
     connections_.SendLine(2, "ARTICLE " + common::Str(current_article_number_));
@@ -248,6 +249,7 @@ void DownloadEngine::FinishBatch() {
 void DownloadEngine::StopBatch() {
     if (session_.DownloadBusy != 1) return;
     user_abort_ = true;
+    if (decoding_) decoder_.Cancel();
     session_.DownloadBusy = 0;
     session_.DownloadState = 0;
     ResetReply();

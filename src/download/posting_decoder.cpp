@@ -175,6 +175,11 @@ std::string PostingDecoder::TakeWriteFailure() {
     return std::exchange(write_failure_, std::string());
 }
 
+void PostingDecoder::Cancel() {
+    cancelled_ = true;
+    library_.Cancel();
+}
+
 bool PostingDecoder::DecodeYencPosting(std::int32_t index) {
     std::string decodedName;
     const auto rule = [this](const std::string& name) {
@@ -191,8 +196,9 @@ bool PostingDecoder::DecodeYencPosting(std::int32_t index) {
 }
 
 bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& decodedName) {
-    // A disk that would not take the posting is no bad decode: it stays queued with its parts.
-    if (!ok && !write_failure_.empty()) return false;
+    // A disk that would not take the posting, or a stop, is no bad decode: it stays queued
+    // with its parts.
+    if (!ok && (!write_failure_.empty() || cancelled_)) return false;
     if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
     LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
     batch_.RemoveFromBatch(index);
@@ -202,7 +208,9 @@ bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& deco
 bool PostingDecoder::DecodePosting(std::int32_t index) {
     if (index < 1 || index > table_.HeaderCount()) return false;
     write_failure_.clear();  // what is decided below is about this decode alone
+    cancelled_ = false;
     if (yenc_.Holds(table_.Entry(index))) return DecodeYencPosting(index);
+    library_.ExpectSize(table_.Entry(index).Size);
     if (!library_.StartRun()) {
         // The posting stays queued with its parts: a later batch decodes it.
         LogLine("decode err -- the decoder is busy with another posting");

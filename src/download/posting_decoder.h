@@ -31,6 +31,8 @@ class PostingDecoder {
     void StorePart(std::int32_t index, std::int32_t part, std::string reply);
     // true when the library decoded the attachment.
     bool DecodePosting(std::int32_t index);
+    // Ends a decode that is under way (the batch was stopped): its posting stays queued.
+    void Cancel();
     // Creates Download_Path/<group> when missing; failures are ignored.
     void EnsureGroupFolder(const std::string& group);
     // The folder a posting's files go to, with a trailing '/'.
@@ -68,6 +70,7 @@ class PostingDecoder {
     // A part's text could not be written this run; its Body must survive the clean-up.
     bool keep_bodies_ = false;
     std::string write_failure_;
+    bool cancelled_ = false;
 };
 
 }  // namespace quillfin::download

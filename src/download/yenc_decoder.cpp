@@ -39,8 +39,8 @@ std::size_t Sse2Run(const Byte* in, std::size_t n, Byte* out) {
     for (; i + 16 <= n; i += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi8(v, offset));
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)),
-                                          _mm_cmpeq_epi8(v, lf));
+        const __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(v, eq), _mm_cmpeq_epi8(v, cr)), _mm_cmpeq_epi8(v, lf));
         if (const int mask = _mm_movemask_epi8(hits)) return i + std::size_t(__builtin_ctz(mask));
     }
     return i + PlainRun(in + i, n - i, out + i);
@@ -53,9 +53,9 @@ __attribute__((target("avx2"))) std::size_t Avx2Run(const Byte* in, std::size_t 
     for (; i + 32 <= n; i += 32) {
         const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_sub_epi8(v, offset));
-        const __m256i hits = _mm256_or_si256(
-            _mm256_or_si256(_mm256_cmpeq_epi8(v, eq), _mm256_cmpeq_epi8(v, cr)),
-            _mm256_cmpeq_epi8(v, lf));
+        const __m256i hits =
+            _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, eq), _mm256_cmpeq_epi8(v, cr)),
+                            _mm256_cmpeq_epi8(v, lf));
         if (const unsigned mask = unsigned(_mm256_movemask_epi8(hits)))
             return i + std::size_t(__builtin_ctz(mask));
     }
@@ -206,8 +206,7 @@ std::uint32_t Crc32Combine(std::uint32_t crcA, std::uint32_t crcB, std::int64_t 
 bool LooksLikeYenc(std::string_view article) {
     std::size_t body = article.find("\r\n\r\n");
     body = body == std::string_view::npos ? 0 : body + 2;
-    return FindLineStart(article, "=ybegin ", body, body + kDetectWindow) !=
-           std::string_view::npos;
+    return FindLineStart(article, "=ybegin ", body, body + kDetectWindow) != std::string_view::npos;
 }
 
 std::size_t DecodeYencLines(std::string_view in, bool dotStuffed, char* out,

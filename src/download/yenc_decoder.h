@@ -17,17 +17,17 @@ struct YencHeader {
     std::int64_t total = 0;
     std::int64_t begin = 1;
     std::int64_t end = 0;
-    bool ended = false;           // an =yend line was found
-    std::int64_t endSize = -1;    // =yend size: the bytes of this part
+    bool ended = false;                    // an =yend line was found
+    std::int64_t endSize = -1;             // =yend size: the bytes of this part
     std::optional<std::uint32_t> partCrc;  // pcrc32 (crc32 of a single-part article)
     std::optional<std::uint32_t> fileCrc;  // crc32 of a multi-part article
 };
 
 struct YencPart {
     YencHeader header;
-    std::string data;         // the decoded bytes
-    std::uint32_t crc = 0;    // CRC-32 of data
-    std::string problem;      // why the part cannot be trusted; empty when it can
+    std::string data;       // the decoded bytes
+    std::uint32_t crc = 0;  // CRC-32 of data
+    std::string problem;    // why the part cannot be trusted; empty when it can
 };
 
 // The value of "key=" in a keyword line ("crc32=" is not found inside "pcrc32="); nullopt
@@ -52,8 +52,7 @@ bool DecodeYenc(std::string_view article, bool dotStuffed, YencPart& out);
 // The data lines alone: decodes from the start of a line up to the first keyword line
 // ("=y..."), or the end line when dotStuffed. out must have room for in.size() + 64 bytes.
 // Returns the bytes written; consumed says where the decoding stopped.
-std::size_t DecodeYencLines(std::string_view in, bool dotStuffed, char* out,
-                            std::size_t& consumed);
+std::size_t DecodeYencLines(std::string_view in, bool dotStuffed, char* out, std::size_t& consumed);
 
 // The same with the instructions named rather than the fastest this processor has; all give
 // the same bytes. kAvx2 is used only where the processor has it (false otherwise).

@@ -30,8 +30,8 @@ std::string Hex(std::uint32_t value) {
 // when its posting fails, since the article itself was never stored.
 std::string EncodePart(const headers::PartRef& ref, const YencHeader& h, std::string_view data,
                        std::uint32_t crc) {
-    std::string out = "Subject: " + ref.Subject + "\r\n\r\n=ybegin part=" +
-                      std::to_string(h.part) + " total=" + std::to_string(h.total) +
+    std::string out = "Subject: " + ref.Subject + "\r\n\r\n=ybegin part=" + std::to_string(h.part) +
+                      " total=" + std::to_string(h.total) +
                       " line=128 size=" + std::to_string(h.size) + " name=" + h.name +
                       "\r\n=ypart begin=" + std::to_string(h.begin) +
                       " end=" + std::to_string(h.end) + "\r\n";
@@ -223,7 +223,8 @@ YencFiler::Result YencFiler::File(headers::HeaderEntry& entry, const std::string
     LogLine("Decoder ready, attachment found.");
     // Folders in the name are dropped, as the library drops them from the names it reads.
     const std::size_t slash = s.name.find_last_of("/\\");
-    const std::string name = safeName(slash == std::string::npos ? s.name : s.name.substr(slash + 1));
+    const std::string name =
+        safeName(slash == std::string::npos ? s.name : s.name.substr(slash + 1));
     // What the disk refuses leaves the posting as it is, for the next try.
     auto refused = [&] {
         failure_ = folder + ": " + std::strerror(errno);

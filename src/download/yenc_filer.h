@@ -21,8 +21,8 @@ namespace quillfin::download {
 // Nothing waits on disk as ".UUE" unless the posting fails and the user keeps bad decodes.
 class YencFiler {
   public:
-    YencFiler(const storage::Settings& settings, storage::ActivityLog& log,
-              common::EventPump& pump, PartFiles& files);
+    YencFiler(const storage::Settings& settings, storage::ActivityLog& log, common::EventPump& pump,
+              PartFiles& files);
 
     // Takes an article for decoding. False when the posting's file could not be made; the
     // reply is left untouched then, for the caller to keep.
@@ -70,8 +70,8 @@ class YencFiler {
     // Takes the outcomes the worker has finished; puts the text of parts that failed on disk.
     void Collect();
     Summary Summarise(headers::HeaderEntry& entry, Posting& posting);
-    bool MoveIntoPlace(const std::string& temp, const std::string& folder,
-                       const std::string& name, std::string& placed);
+    bool MoveIntoPlace(const std::string& temp, const std::string& folder, const std::string& name,
+                       std::string& placed);
     // One ".UUE" per part: the article as it came where it failed, else made again from the
     // decoded data; what the user keeps of a failed posting.
     // False when the disk would not take one.

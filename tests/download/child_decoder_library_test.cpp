@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 
 #include "download/download_fixture.h"
 
@@ -145,6 +147,79 @@ TEST_F(ChildDecoderTest, TheLibrarysAnswersCrossUnchanged) {
     EXPECT_TRUE(child.Decode(1, dir.File("dl/x.bin")).ok);
     child.EndRun();
     EXPECT_EQ(dir.Read("dl/x.bin"), original);
+}
+
+// The helper's process while a run is open: its descriptors and its file size limit.
+struct HelperProcess {
+    std::vector<std::string> descriptors;
+    std::string fileSizeLimit;
+};
+
+HelperProcess FindHelperProcess() {
+    HelperProcess found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadFile(entry.path().string() + "/stat");
+        if (stat.find("(quillfin-decode) ") == std::string::npos) continue;
+        if (std::stoi(stat.substr(stat.find(") ") + 4)) != ::getpid()) continue;
+        std::error_code ignored;
+        for (const auto& fd : std::filesystem::directory_iterator(entry.path() / "fd", ignored))
+            found.descriptors.push_back(fd.path().filename().string());
+        std::sort(found.descriptors.begin(), found.descriptors.end());
+        std::istringstream limits(ReadFile(entry.path().string() + "/limits"));
+        for (std::string line; std::getline(limits, line);)
+            if (line.starts_with("Max file size")) found.fileSizeLimit = line.substr(26, 20);
+    }
+    return found;
+}
+
+TEST_F(ChildDecoderTest, TheHelperHoldsOnlyItsDescriptorAndStopsAtItsWriteLimit) {
+    const std::string helper = ChildDecoderLibrary::FindHelper();
+    ASSERT_FALSE(helper.empty());
+    ChildDecoderLibrary sandboxed(&pump, helper);
+    sandboxed.SetWriteFloor(100000);
+    download::PostingDecoder decoder2{table, batch, settings, log, pump, sandboxed};
+    sandboxed.ExpectSize(1000);
+    ASSERT_TRUE(sandboxed.StartRun());
+    const HelperProcess process = FindHelperProcess();
+    EXPECT_THAT(process.descriptors, ::testing::ElementsAre("0", "1", "2", "3"));
+    EXPECT_THAT(process.fileSizeLimit, HasSubstr("104000"));
+    sandboxed.EndRun();
+
+    // Within its limit the helper decodes as the library does in process; past it, that
+    // posting fails and says why, and the next one decodes.
+    const std::string small = MakeFile("small.bin", 60000);
+    const std::int32_t fits = AddPosting("small.bin", {"51"});
+    decoder2.StorePart(fits, 1,
+                       ArticleReply("51", "small.bin", Encode("small.bin", "-u", 10000)[0]));
+    const std::string big = MakeFile("big.bin", 300000);
+    const std::vector<std::string> parts = Encode("big.bin", "-u", 10000);
+    ASSERT_EQ(parts.size(), 1u);
+    const std::int32_t bomb = AddPosting("big.bin", {"52"});
+    decoder2.StorePart(bomb, 1, ArticleReply("52", "big.bin", parts[0]));
+    log.Clear();
+    EXPECT_FALSE(decoder2.DecodePosting(bomb));
+    EXPECT_THAT(TakeLogged(), Contains("the decoder stopped at its limit of 104000 bytes for "
+                                       "this posting (severity: 4)"));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("dl/big.bin")));
+    EXPECT_TRUE(decoder2.DecodePosting(fits)) << ::testing::PrintToString(TakeLogged());
+    EXPECT_TRUE(ReadFile(dir.File("dl/small.bin")) == small);
+}
+
+TEST_F(ChildDecoderTest, AStoppedDecodeEndsAtOnceAndThePostingStaysQueued) {
+    MakeFile("slow.bin", 2000);
+    const std::int32_t index = Queue("slow.bin", "61", "HANG\n" + Encode("slow.bin", "-u")[0]);
+    log.Clear();
+    pump.count = 0;
+    // Stopped while the child sits in its decode (the first pump comes after the load).
+    pump.hook = [&] {
+        if (pump.count == 3) child_decoder.Cancel();
+    };
+    EXPECT_FALSE(child_decoder.DecodePosting(index));
+    EXPECT_LT(pump.count, 10);  // well before the limit
+    EXPECT_THAT(TakeLogged(), Contains("the decode was stopped (severity: 4)"));
+    EXPECT_TRUE(table.Entry(index).InBatch);
 }
 
 TEST(ChildDecoderLibraryTest, OneRunAtATimeAndNothingOutsideARun) {

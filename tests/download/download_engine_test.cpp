@@ -276,8 +276,8 @@ TEST_F(DownloadEngineTest, TimeRemainingCaptions) {
         {30, 10000, 10, "1.0", ""},                                     // 0.5 minutes: 0
         {7200, 2000, 10, "0.2", ""},                                    // 200 B/s: too slow
         {7200, 2001, 10, "0.2", "Time Remaining: 9 hours, 57 minutes @0.2kBps"},
-        {7200, 99999, 0, "0.0", ""},                          // under a second
-        {7200, 3'000'000'000'000, 1000, "3000000.0", ""},     // past 2^31: < 1 min
+        {7200, 99999, 0, "0.0", ""},                       // under a second
+        {7200, 3'000'000'000'000, 1000, "3000000.0", ""},  // past 2^31: < 1 min
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.batchKB);

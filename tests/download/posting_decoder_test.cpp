@@ -353,7 +353,8 @@ TEST_F(PostingDecoderTest, YencPostingsAreFiledAsTheyArriveAndNothingPartialIsLe
     // Taken names are passed over; folders in the name are dropped.
     dir.Write("dl/img.bin", "keep me");
     std::vector<std::string> renamed = parts;
-    for (std::string& part : renamed) part.replace(part.find("name=img.bin"), 12, "name=../img.bin");
+    for (std::string& part : renamed)
+        part.replace(part.find("name=img.bin"), 12, "name=../img.bin");
     std::vector<int> reversed;
     for (int k = int(parts.size()) - 1; k >= 0; --k) reversed.push_back(k);
     const std::int32_t index = Stored(renamed, reversed, Numbers(parts.size(), 200));

@@ -94,9 +94,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, YencAgainstEncoderTest, ::testing::Values(
 // Hand-made articles for what encoders rarely write.
 struct ArticleCase {
     const char* name;
-    std::string body;       // as sent, dot-stuffed, lines ending in CR LF
-    std::string expected;   // the decoded bytes
-    std::string problem;    // a part of the problem; empty when none
+    std::string body;      // as sent, dot-stuffed, lines ending in CR LF
+    std::string expected;  // the decoded bytes
+    std::string problem;   // a part of the problem; empty when none
 };
 
 std::string Encoded(std::string_view bytes) {
