@@ -121,7 +121,6 @@ TEST_F(ConnectionsTest, MissingCredentialsEndEachConnectionItsOwnWay) {
     settings.User_Name = "joe";
     settings.User_Pass = "secret";
     prompts.shown.clear();
-    TakeLogged();
     for (int n = 1; n <= 5; ++n) {
         for (bool user : {true, false}) {
             SCOPED_TRACE(std::to_string(n) + (user ? " user, auth off" : " pass, auth off"));
@@ -132,10 +131,6 @@ TEST_F(ConnectionsTest, MissingCredentialsEndEachConnectionItsOwnWay) {
         }
     }
     EXPECT_THAT(prompts.shown, IsEmpty());
-    const auto logged = TakeLogged();
-    EXPECT_EQ(std::count(logged.begin(), logged.end(),
-                         "Error, server wanted a login, but authentication is switched off."),
-              10);
 }
 
 }  // namespace
