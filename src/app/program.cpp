@@ -116,14 +116,20 @@ void Program::Main(StartupScreens& screens) {
     screens.HideSplash();
 }
 
-bool Program::Shutdown() {
+bool Program::Shutdown(bool ask) {
     if (exiting_) return true;
+    if (store.Saving()) {
+        // The exit would save the same headers under the running save's feet.
+        exit_after_save_ = ask && exit_after_save_.value_or(true);
+        Status("Exiting once the headers are saved...");
+        return false;
+    }
     services_.windows.HideOptionsWindow();
     settings_file_.WriteOptions(settings);
-    groups.SaveGroupList();
     DeleteMp3Preview();
     const bool save_headers = table.HeadersChanged;
-    if (save_headers && !services_.prompts.AskYesNo("Are you sure?", "Exit Quillfin")) return false;
+    if (ask && save_headers && !services_.prompts.AskYesNo("Are you sure?", "Exit Quillfin"))
+        return false;
 
     // From here on nothing may start: the header save lets events run, and a countdown tick, a
     // greeting or a late burst must neither start a scan nor change what is being written.
@@ -135,14 +141,29 @@ bool Program::Shutdown() {
         if (services_.tcp1.GetState() != nntp::Socket::kClosed) connections.QuitConnection(1);
     }
     if (session.DownloadBusy != 0) download.StopBatch();
-    if (save_headers) {
-        services_.windows.HideMainWindow();
-        store.SaveHeaders();
-    }
+    if (save_headers) services_.windows.HideMainWindow();
+    // favs.txt holds each group's lastRead: written ahead of the header file, it would make
+    // the next scan skip articles whose headers never reached the disk.
+    if (SaveHeadersAtExit(ask)) groups.SaveGroupList();
     settings_file_.WriteWindowSizes(placement);
     settings_file_.WriteColumnSizes(columns);
     if (!session.QuitSent) connections.QuitConnection(1);
     services_.windows.EndProcess();
+    return true;
+}
+
+bool Program::SaveHeadersAtExit(bool ask) {
+    // Again while a late burst parsed during the save has changed the table.
+    while (table.HeadersChanged) {
+        if (store.SaveHeaders(false)) continue;
+        if (!ask ||
+            !services_.prompts.AskYesNo("Headers could not be saved: " + store.LastFailure() +
+                                            "\r\rTry again?  No exits without saving the "
+                                            "headers or the newsgroup list; the next scan "
+                                            "then reads those headers again.",
+                                        "Exit Quillfin"))
+            return false;
+    }
     return true;
 }
 

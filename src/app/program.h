@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/clock.h"
@@ -12,9 +13,9 @@
 #include "download/posting_decoder.h"
 #include "download/uu_decoder_library.h"
 #include "headers/batch_queue.h"
+#include "headers/header_maintenance.h"
 #include "headers/header_store.h"
 #include "headers/header_table.h"
-#include "headers/header_maintenance.h"
 #include "headers/header_views.h"
 #include "headers/overview_parser.h"
 #include "headers/parts_list.h"
@@ -102,8 +103,10 @@ class Program : private nntp::SessionCallouts {
     Program& operator=(const Program&) = delete;
 
     void Main(StartupScreens& screens);
-    // False when the user chose to stay; the program then goes on as before.
-    bool Shutdown();
+    // False when the user chose to stay; the program then goes on as before. Without ask (a
+    // signal, the end of the desktop session) nothing is asked: the headers are saved when
+    // changed, and a failed save is logged and leaves favs.txt as it was.
+    bool Shutdown(bool ask = true);
     // The main window's close box: QUIT first, then Shutdown.
     bool CloseBox();
     bool Exiting() const { return exiting_; }
@@ -163,12 +166,15 @@ class Program : private nntp::SessionCallouts {
     void DownloadStep() override;
 
     void DeleteMp3Preview();
+    bool SaveHeadersAtExit(bool ask);
     void Status(const std::string& text) { log.LogEvent(text, false); }
 
     std::string program_dir_;
     Services services_;
     storage::SettingsFile settings_file_;
     bool exiting_ = false;
+    // The exit was asked for while Save Headers let events run; it runs once that save ends.
+    std::optional<bool> exit_after_save_;  // whether that exit asks
 };
 
 }  // namespace quillfin::app

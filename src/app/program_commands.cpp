@@ -73,6 +73,8 @@ void Program::BatchStopCommand() {
 void Program::SaveHeadersCommand() {
     if (exiting_) return;
     store.SaveHeadersCommand([this] { groups.SaveGroupList(); });
+    if (const std::optional<bool> ask = std::exchange(exit_after_save_, std::nullopt))
+        Shutdown(*ask);
 }
 
 void Program::Timer1Tick() {

@@ -136,25 +136,35 @@ void HeaderStore::SaveHeadersCommand(const std::function<void()>& save_group_lis
     if (!table_.HeadersChanged &&
         !prompts_.AskYesNo("Headers not changed since last save.  Save anyway?", "Save Headers"))
         return;
-    if (save_group_list) save_group_list();
-    SaveHeaders();
+    // The newsgroup list holds each group's lastRead: ahead of the header file it would make
+    // the next scan skip articles whose headers never reached the disk.
+    if (SaveHeaders() && save_group_list) save_group_list();
+}
+
+bool HeaderStore::SaveFailed(const std::string& text) {
+    last_failure_ = text;
+    log_.LogEvent("Headers could not be saved: " + text, true);
+    if (show_failure_) prompts_.Message("Headers could not be saved: " + text);
+    return false;
 }
 
 bool HeaderStore::DeleteFile() {
     if (::unlink(FilePath().c_str()) == 0 || errno == ENOENT) return true;
-    Report("Headers could not be saved: cannot delete " + FilePath() + ": " + std::strerror(errno));
-    return false;
+    return SaveFailed("cannot delete " + FilePath() + ": " + std::strerror(errno));
 }
 
 bool HeaderStore::FailSave(const std::string& reason) {
     table_.HeadersChanged = true;
-    Report("Headers could not be saved: " + reason);
-    return false;
+    return SaveFailed(reason);
 }
 
-bool HeaderStore::SaveHeaders() {
-    if (saving_) return false;  // a Save reached again while this one pumps events
+bool HeaderStore::SaveHeaders(bool show_failure) {
+    if (saving_) {  // a Save reached again while this one pumps events
+        last_failure_ = "a save is already running";
+        return false;
+    }
     saving_ = true;
+    show_failure_ = show_failure;
     const common::TimePoint started = clock_.Now();
     view_.cmdSaveHeadersEnabled = false;
     view_.Touch();

@@ -36,13 +36,18 @@ class HeaderStore {
                 const common::Clock& clock, std::string program_dir);
 
     // Writes the file; false when it could not be written (the old file is kept, the
-    // failure reported and HeadersChanged left set).
-    bool SaveHeaders();
+    // failure logged and HeadersChanged left set) or a save is already running. A message
+    // box reports the failure unless the caller asks the user itself (show_failure false).
+    bool SaveHeaders(bool show_failure = true);
+    // Why the last save failed.
+    const std::string& LastFailure() const { return last_failure_; }
+    // A save is running and letting events run.
+    bool Saving() const { return saving_; }
     // Reads the file into the table and rebuilds the batch; what a damaged file holds up to
     // the damage is loaded and the damage reported.
     void LoadHeaders();
-    // The Save Headers button: asks first when nothing changed, then saves the newsgroup
-    // list and the headers.
+    // The Save Headers button: asks first when nothing changed, then saves the headers and,
+    // once they are safe, the newsgroup list.
     void SaveHeadersCommand(const std::function<void()>& save_group_list);
 
     const WaitWindowState& WaitWindow() const { return wait_; }
@@ -60,6 +65,7 @@ class HeaderStore {
     bool KeepDamagedCopy();
     void LogSaved(std::int64_t parts, common::TimePoint started);
     void Report(const std::string& text);
+    bool SaveFailed(const std::string& text);
 
     HeaderTable& table_;
     BatchQueue& batch_;
@@ -71,6 +77,8 @@ class HeaderStore {
     std::string program_dir_;
     WaitWindowState wait_;
     bool saving_ = false;
+    bool show_failure_ = true;
+    std::string last_failure_;
 };
 
 }  // namespace quillfin::headers

@@ -1,5 +1,6 @@
 #include "headers/overview_parser.h"
 
+#include <algorithm>
 #include <new>
 
 #include "common/dates.h"
@@ -102,7 +103,7 @@ void OverviewParser::xover_proccess(std::string_view line) {
         // A field with no TAB after it stays empty and the rest is not shortened, so every
         // later field stays empty too (a silent invalid-argument error).
         if (tab != std::string_view::npos) {
-            fields[i] = rest.substr(0, tab);
+            fields[i] = rest.substr(0, std::min(tab, kMaxField));
             rest = rest.substr(tab + 1);
         }
         if (i == 0 && hooks != nullptr)

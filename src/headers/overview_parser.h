@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/event_pump.h"
+#include "headers/header_file_reader.h"
 #include "headers/header_table.h"
 #include "headers/scan_hooks.h"
 
@@ -21,6 +22,11 @@ std::string_view OverviewDatePart(std::string_view text);
 // Splits an XOVER burst into overview records and hands each to the header table.
 class OverviewParser {
   public:
+    // A field is cut here: the header file must read back every text it stores, with room
+    // for the join key's suffix. Real fields are a few hundred bytes.
+    static constexpr std::size_t kMaxField = std::size_t(1) << 22;
+    static_assert(kMaxField + 64 < HeaderFileReader::kMaxLine);
+
     OverviewParser(HeaderTable& table, common::EventPump& pump);
 
     void SetListUpdater(HeaderListUpdater* updater) { updater_ = updater; }

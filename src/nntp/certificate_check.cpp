@@ -29,8 +29,9 @@ void CertificateCheck::Decide(const ServerCertificate& certificate, Answer done)
         done(false);
         return;
     }
-    if (accepted_.count(key) != 0 ||
-        trusted_.IsTrusted(certificate.host, certificate.port, certificate.fingerprint)) {
+    const bool kept =
+        trusted_.IsTrusted(certificate.host, certificate.port, certificate.fingerprint);
+    if (accepted_.count(key) != 0 || (kept && !certificate.expired)) {
         LogLine("Certificate of " + certificate.Server() + " trusted by the user earlier (" +
                 certificate.Problems() + ")");
         done(true);
@@ -48,8 +49,13 @@ void CertificateCheck::Decide(const ServerCertificate& certificate, Answer done)
     }
     questions_.push_back({key, certificate, {}});
     questions_.back().waiting.push_back(std::move(done));
+    ServerCertificate& asked = questions_.back().certificate;
+    asked.changed = !kept && trusted_.HasEntry(certificate.host, certificate.port);
+    if (asked.changed)
+        LogLine("Certificate of " + asked.Server() + " changed since the user trusted it");
     // The answer may come at once (a scripted one) or from a dialog much later.
-    ask(certificate, [this, key](bool accepted) { Answered(key, accepted); });
+    const ServerCertificate shown = asked;
+    ask(shown, [this, key](bool accepted) { Answered(key, accepted); });
 }
 
 void CertificateCheck::Answered(const std::string& key, bool accepted) {

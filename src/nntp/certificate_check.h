@@ -21,14 +21,19 @@ struct ServerCertificate {
     // SHA-256 of the certificate, hex pairs separated by colons; empty when none was sent.
     std::string fingerprint;
     std::vector<std::string> problems;
+    // Past its expiry date: an earlier trust does not cover it.
+    bool expired = false;
+    // Set by CertificateCheck: the user trusted another certificate of this server before.
+    bool changed = false;
 
     std::string Server() const { return host + ":" + std::to_string(port); }
     std::string Problems() const;
 };
 
 // Decides on a certificate that failed the checks: one the user trusted before (same server,
-// same fingerprint) passes, one refused during this run is refused again, anything else is
-// asked about once, however many connections meet it while the question is open.
+// same fingerprint, not expired since) passes, one refused during this run is refused again,
+// anything else is asked about once, however many connections meet it while the question is
+// open; the question says when the server's certificate changed since the user trusted one.
 class CertificateCheck {
   public:
     using Answer = std::function<void(bool accepted)>;

@@ -155,7 +155,9 @@ void Connections::ConnectScan() {
         NoteConnecting(1);
         LogLine("Connecting...");
         session_.ScanBuffer.clear();
-        session_.DownloadBuffer.clear();
+        session_.ScanLine.clear();
+        // A running batch may be in the middle of an article on the other connection.
+        if (session_.DownloadState == 0) session_.DownloadBuffer.clear();
     } catch (const std::exception& e) {
         LogLine(e.what());
         QuitConnection(1);
@@ -183,6 +185,7 @@ void Connections::QuitConnection(int connection) {
 }
 
 void Connections::NoteConnecting(int connection) {
+    if (connection == 1 || connection == 2) ++connects_made_;
     if (onConnecting) onConnecting(connection);
 }
 
@@ -200,7 +203,10 @@ void Connections::CloseConnection(int connection) {
     }
     if (Socket* socket = SocketOf(connection)) socket->Close();
     StopTimer(connection);
+    const std::uint64_t connects = connects_made_;
     pump_.Pump();
+    // A connection the user opened meanwhile is not the one this close was for.
+    if (connects_made_ != connects) return;
     ShowConnectionState(connection);
 }
 
@@ -223,31 +229,44 @@ void Connections::CloseViewerSocket(int connection) {
     if (Socket* socket = SocketOf(connection)) socket->Close();
 }
 
+bool Connections::RefusedLogin(int connection) {
+    // The stored name and password go only to a server the user said needs them.
+    if (settings_.chkAuth == 1) return false;
+    LogLine("Error, server wanted a login, but authentication is switched off.");
+    EndWithoutLogin(connection);
+    return true;
+}
+
+void Connections::EndWithoutLogin(int connection) {
+    switch (connection) {
+        case 1:
+            ResetScanControls();
+            session_.SetScanState(-1);
+            QuitConnection(1);
+            break;
+        case 2:
+            session_.DownloadState = 0;
+            session_.DownloadBusy = 0;
+            QuitConnection(2);
+            break;
+        case 3:
+        case 4:
+        case 5:
+            CloseViewerSocket(connection);
+            break;
+        default:
+            break;
+    }
+}
+
 void Connections::AuthUser(int connection) {
+    if (RefusedLogin(connection)) return;
     LogLine("Authenticating User Name...");
     if (settings_.User_Name.empty()) {
         const std::string text = "Error, server wanted username, but you have not supplied it.";
         prompts_.Message(text);
         LogLine(text);
-        switch (connection) {
-            case 1:
-                ResetScanControls();
-                session_.SetScanState(-1);
-                QuitConnection(1);
-                break;
-            case 2:
-                session_.DownloadState = 0;
-                session_.DownloadBusy = 0;
-                QuitConnection(2);
-                break;
-            case 3:
-            case 4:
-            case 5:
-                CloseViewerSocket(connection);
-                break;
-            default:
-                break;
-        }
+        EndWithoutLogin(connection);
         return;
     }
     SendLine(connection, "AUTHINFO USER " + settings_.User_Name);
@@ -260,6 +279,7 @@ void Connections::AuthUser(int connection) {
 }
 
 void Connections::AuthPass(int connection) {
+    if (RefusedLogin(connection)) return;
     LogLine("Authenticating Password...");
     if (settings_.User_Pass.empty()) {
         prompts_.Message("Error, server wanted password, but you have not supplied it.");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -49,6 +50,9 @@ public:
     // batch: the watchdog is told as soon as a connection is being made.
     std::function<void(int connection)> onConnecting;
     void NoteConnecting(int connection);
+    // Connections 1 and 2 made so far: a routine that lets events run finds out whether the
+    // user connected anew meanwhile, and then leaves that connection's state alone.
+    std::uint64_t ConnectsMade() const { return connects_made_; }
 
     void SendLine(int connection, const std::string& text);
     void ConnectScan();
@@ -75,6 +79,9 @@ private:
     void ClearReady(int connection);
     void StopTimer(int connection);
     void CloseViewerSocket(int connection);
+    bool RefusedLogin(int connection);
+    // Ends a connection whose login cannot go on, as its reply handler expects.
+    void EndWithoutLogin(int connection);
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
 
     SessionValues& session_;
@@ -91,6 +98,7 @@ private:
     // ShowConnectionState closes again while a socket is not yet closed; a socket that never
     // reaches state 0 must not recurse without end.
     int close_retries_ = 0;
+    std::uint64_t connects_made_ = 0;
 };
 
 }  // namespace quillfin::nntp

@@ -286,6 +286,7 @@ void ScanEngine::ApplyGroupReply(const std::string& group, const std::string& fi
 
 void ScanEngine::RequestBurst() {
     session_.ScanBuffer.clear();
+    session_.ScanLine.clear();
     xover_buffer_.clear();
     session_.SetScanState(12);
     std::string last_read = LastReadOf(table_.CurrentGroup);

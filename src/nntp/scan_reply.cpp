@@ -1,5 +1,7 @@
 // The scan connection's events: data arrival with its table of reply codes, close and error.
+#include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "common/text.h"
 #include "nntp/scan_engine.h"
@@ -22,9 +24,11 @@ void ScanEngine::HandleScanData(const std::string& chunk) {
         return;
     }
     if (session_.QuitSent) {
-        std::size_t at = chunk.find("\r\n205");
+        // The goodbye may follow the first part of a line that came in an earlier chunk.
+        const std::string text = session_.ScanLine + chunk;
+        std::size_t at = text.find("\r\n205");
         if (at != std::string::npos) {
-            LogLine(chunk.substr(at + 5) + "  (disconnected)");
+            LogLine(text.substr(at + 5) + "  (disconnected)");
             connections_.CloseConnection(1);
             return;
         }
@@ -34,13 +38,18 @@ void ScanEngine::HandleScanData(const std::string& chunk) {
         BurstReceiver(chunk);
         return;
     }
-    if (DroppedOversizedReply(session_.ScanBuffer.size() + chunk.size())) return;
+    const std::size_t held = std::max(session_.ScanBuffer.size(), session_.ScanLine.size());
+    if (DroppedOversizedReply(held + chunk.size())) return;
     session_.ScanBuffer += chunk;
-    DispatchReply(chunk);
+    // Act on a whole status line only; what follows it in the same chunk is not looked at, as
+    // a reply never comes unasked.
+    session_.ScanLine += chunk;
+    if (session_.ScanLine.find('\n') == std::string::npos) return;
+    DispatchReply(std::exchange(session_.ScanLine, {}));
 }
 
 void ScanEngine::DispatchReply(const std::string& chunk) {
-    // The code is taken from the start of this chunk only, never from the buffer.
+    // The code is taken from the start of this reply only, never from the buffer.
     const std::string code = chunk.substr(0, 4);
     if (code == "400 ") {
         LogLine(chunk);
@@ -136,6 +145,7 @@ bool ScanEngine::DroppedOversizedReply(std::size_t size) {
     // Give the memory back at once: a restart may be a while coming.
     std::string().swap(xover_buffer_);
     std::string().swap(session_.ScanBuffer);
+    std::string().swap(session_.ScanLine);
     Restart();
     return true;
 }

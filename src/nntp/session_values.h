@@ -16,6 +16,9 @@ public:
     // Reply buffers of connections 1 and 2; the windows of connections 3 to 5 keep their own.
     std::string ScanBuffer;
     std::string DownloadBuffer;
+    // The scan connection's status line while its CR LF is still on the way: TLS records and
+    // real networks cut a reply anywhere.
+    std::string ScanLine;
 
     // Last data or greeting on the scan connection; the watchdog measures silence from it.
     common::SteadyPoint LastScanActivity{};

@@ -45,9 +45,11 @@ void Watchdog::EmergencyRestart(int connection) {
     // The walk is over before the close moves it on: otherwise it would go on to the next
     // groups of a dead connection, or report the scan complete, while the restart waits.
     if (connection == 1 && allowed && onScanAbandoned) onScanAbandoned();
+    const std::uint64_t connects = connections_.ConnectsMade();
     connections_.CloseConnection(connection);
     restarting_ = false;
-    if (!allowed) return;
+    // The close let events run: a scan or batch the user started meanwhile keeps its state.
+    if (!allowed || connections_.ConnectsMade() != connects) return;
 
     session.DownloadState = 0;
     session.DownloadBusy = 0;

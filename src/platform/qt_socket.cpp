@@ -65,6 +65,7 @@ nntp::ServerCertificate Describe(const QSslSocket& socket, const std::string& ho
             certificate.digest(QCryptographicHash::Sha256).toHex(':').toUpper().toStdString();
     }
     for (const QSslError& error : errors) {
+        if (error.error() == QSslError::CertificateExpired) facts.expired = true;
         const std::string text = error.errorString().toStdString();
         if (std::find(facts.problems.begin(), facts.problems.end(), text) == facts.problems.end())
             facts.problems.push_back(text);
@@ -142,6 +143,7 @@ void QtSocket::Bridge::UseSocket(bool tls) {
     tls_ = tls;
     delivery_queued_ = false;  // one queued for the old socket goes with it
     socket_ = tls ? new QSslSocket : new QTcpSocket;
+    socket_->setReadBufferSize(qint64(QtSocket::kReadBufferSize));
     // Options set before the connection exists are lost, so they are set once it is made.
     QObject::connect(socket_, &QTcpSocket::connected, socket_,
                      [this] { socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1); });

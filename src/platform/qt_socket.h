@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,10 @@ namespace quillfin::platform {
 // passed: only then does the greeting arrive and may anything be sent.
 class QtSocket : public nntp::Socket {
   public:
+    // Bytes Qt holds for us at most: while a handler lets events run, more wait in the system
+    // and the server is slowed down, instead of the buffer growing without a bound.
+    static constexpr std::size_t kReadBufferSize = std::size_t(1) << 20;
+
     QtSocket();
     ~QtSocket() override;
     QtSocket(const QtSocket&) = delete;

@@ -1,5 +1,9 @@
 #include "storage/activity_log.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "common/text.h"
@@ -54,15 +58,22 @@ void ActivityLog::LogEvent(std::string_view text, bool keep) {
 
 void ActivityLog::AppendToFile(const std::string& text) {
     // Opened and closed per line, so an abrupt stop never leaves a half-written line behind
-    // an open handle. A lone LF from the server must not split the line in the file.
-    std::FILE* file = std::fopen(OpsLogPath().c_str(), "ab");
-    if (file == nullptr) {
+    // an open handle. The log names the user: owner only, like QUILFN.INI.
+    const int fd = ::open(OpsLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
         ++file_failures_;
         return;
     }
-    std::string record = common::OneLine(text) + "\r\n";
-    if (std::fwrite(record.data(), 1, record.size(), file) != record.size()) ++file_failures_;
-    if (std::fclose(file) != 0) ++file_failures_;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && (info.st_mode & 077) != 0) ::fchmod(fd, 0600);
+    // Server text may hold control bytes: a lone LF would split the line, an escape sequence
+    // would drive the terminal of whoever reads the file.
+    std::string record = text;
+    for (char& c : record)
+        if ((static_cast<unsigned char>(c) < ' ' && c != '\t') || c == '\x7f') c = ' ';
+    record += "\r\n";
+    if (::write(fd, record.data(), record.size()) != ssize_t(record.size())) ++file_failures_;
+    if (::close(fd) != 0) ++file_failures_;
 }
 
 void ActivityLog::Clear() {

@@ -126,7 +126,11 @@ void SettingsFile::ReadOptions(Settings& settings) const {
             continue;
         }
         int number = 0;
-        if (ParseWhole(value, &number) && number >= key.minimum && number <= key.maximum)
+        const std::string word = common::ToLower(value);
+        // Check boxes as a hand or another tool writes them: "True" is as much on as 1.
+        if (key.maximum == 1 && (word == "true" || word == "false"))
+            settings.*key.number = word == "true" ? 1 : 0;
+        else if (ParseWhole(value, &number) && number >= key.minimum && number <= key.maximum)
             settings.*key.number = number;
     }
     for (const BoolKey& key : kToggleKeys) {

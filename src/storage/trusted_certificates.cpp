@@ -73,18 +73,26 @@ std::vector<std::string> Lines(const std::string& text) {
 TrustedCertificates::TrustedCertificates(const std::string& program_dir)
     : path_(ProgramFile(program_dir, kFileName)) {}
 
-bool TrustedCertificates::IsTrusted(const std::string& host, int port,
-                                    const std::string& fingerprint) const {
-    const std::string digits = Digits(fingerprint);
+std::string TrustedCertificates::KeptDigits(const std::string& host, int port) const {
     std::string text;
-    if (digits.empty() || !ReadWholeFile(path_, &text)) return false;
+    if (!ReadWholeFile(path_, &text)) return {};
     const std::string name = Lower(common::Trim(host));
     for (const std::string& line : Lines(text)) {
         Entry entry;
         if (ParseLine(line, &entry) && entry.host == name && entry.port == port)
-            return entry.digits == digits;
+            return entry.digits;
     }
-    return false;
+    return {};
+}
+
+bool TrustedCertificates::IsTrusted(const std::string& host, int port,
+                                    const std::string& fingerprint) const {
+    const std::string digits = Digits(fingerprint);
+    return !digits.empty() && KeptDigits(host, port) == digits;
+}
+
+bool TrustedCertificates::HasEntry(const std::string& host, int port) const {
+    return !KeptDigits(host, port).empty();
 }
 
 bool TrustedCertificates::Trust(const std::string& host, int port, const std::string& fingerprint,

@@ -15,6 +15,8 @@ class TrustedCertificates {
 
     // Fingerprints compare as hex digits, whatever their case and separators.
     bool IsTrusted(const std::string& host, int port, const std::string& fingerprint) const;
+    // A certificate of the server is kept, whichever it is.
+    bool HasEntry(const std::string& host, int port) const;
     // Replaces what was kept for the server; every other line stays as it was. False (with
     // error) when the file could not be written or the host name cannot be kept in it.
     bool Trust(const std::string& host, int port, const std::string& fingerprint,
@@ -23,6 +25,9 @@ class TrustedCertificates {
     const std::string& Path() const { return path_; }
 
   private:
+    // The kept fingerprint's hex digits; empty when none is kept for the server.
+    std::string KeptDigits(const std::string& host, int port) const;
+
     std::string path_;
 };
 

@@ -4,19 +4,20 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QScreen>
+#include <QSessionManager>
 #include <QTimer>
 #include <QUrl>
 
 #include "app/program_directory.h"
 #include "ui/about_box.h"
+#include "ui/add_group_dialog.h"
 #include "ui/article_viewer_window.h"
 #include "ui/certificate_dialog.h"
-#include "ui/find_window.h"
-#include "ui/host_groups_window.h"
-#include "ui/add_group_dialog.h"
 #include "ui/display_text.h"
+#include "ui/find_window.h"
 #include "ui/folder_picker.h"
 #include "ui/help_pages.h"
+#include "ui/host_groups_window.h"
 #include "ui/log_window.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
@@ -77,6 +78,13 @@ void Application::Start() {
     connect(wait_render_, &QTimer::timeout, this,
             [this] { wait_->Render(program_->store.WaitWindow()); });
     wait_render_->start(33);
+}
+
+void Application::EndOnSignals() {
+    signals_ =
+        std::make_unique<platform::TerminationSignals>([this] { program_->Shutdown(false); });
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+            [this](QSessionManager&) { program_->Shutdown(false); });
 }
 
 void Application::SetUpTls() {

@@ -9,9 +9,10 @@
 #include "app/program.h"
 #include "common/clock.h"
 #include "platform/qt_event_pump.h"
-#include "platform/qt_sound_player.h"
 #include "platform/qt_socket.h"
+#include "platform/qt_sound_player.h"
 #include "platform/qt_timer.h"
+#include "platform/termination_signals.h"
 #include "ui/qt_prompts.h"
 
 class QTimer;
@@ -45,6 +46,9 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
 
     // Runs start-up; the caller then runs the event loop.
     void Start();
+    // SIGTERM, SIGHUP, SIGINT and the end of the desktop session take the close path without
+    // questions, so nothing unsaved is lost.
+    void EndOnSignals();
     app::Program& Program() { return *program_; }
     MainWindow* Main() const { return main_.get(); }
     WaitWindow* Wait() const { return wait_.get(); }
@@ -137,6 +141,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<HostGroupsWindow> host_groups_window_;
     std::vector<QPointer<CertificateDialog>> certificate_dialogs_;
     QTimer* wait_render_ = nullptr;
+    std::unique_ptr<platform::TerminationSignals> signals_;
     bool ended_ = false;
     bool quit_on_end_ = true;
 };

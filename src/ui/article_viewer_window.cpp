@@ -44,6 +44,7 @@ ArticleViewerWindow::ArticleViewerWindow(viewers::ArticleViewer& viewer, QWidget
     NameControl(status_bar, "StatusBar1", QStringLiteral("Status"));
     status_bar->setSizeGripEnabled(false);
     NameControl(status_, "StatusBar1_Panel1", QStringLiteral("Status"));
+    status_->setTextFormat(Qt::PlainText);  // the server's reply lines
     status_bar->addWidget(status_, 1);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -47,11 +47,14 @@ CertificateDialog::CertificateDialog(const nntp::ServerCertificate& certificate,
     auto* heading = new QLabel(this);
     heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
-    heading->setText(QStringLiteral("The secure connection to ") +
-                     DisplayText(certificate.Server()) +
-                     QStringLiteral(" failed the certificate checks. Nothing has been sent to "
-                                    "the server, and nothing will be unless you trust this "
-                                    "certificate."));
+    heading->setText(
+        (certificate.changed ? QStringLiteral("This server's certificate has changed since you "
+                                              "trusted it. ")
+                             : QString()) +
+        QStringLiteral("The secure connection to ") + DisplayText(certificate.Server()) +
+        QStringLiteral(" failed the certificate checks. Nothing has been sent to "
+                       "the server, and nothing will be unless you trust this "
+                       "certificate."));
     NameControl(heading, "lblHeading", heading->text());
 
     auto* facts = new QFormLayout;

@@ -113,6 +113,7 @@ HostGroupsWindow::HostGroupsWindow(hostgroups::HostGroups& host, std::function<v
     status_bar->setSizeGripEnabled(false);
     for (int panel = 0; panel < 2; ++panel) {
         panels_[panel] = new QLabel;
+        panels_[panel]->setTextFormat(Qt::PlainText);  // group names come from the server
         panels_[panel]->setObjectName(QStringLiteral("StatusBar1_Panel%1").arg(panel + 1));
         status_bar->addWidget(panels_[panel], panel == 0 ? 3 : 1);
     }

@@ -44,5 +44,6 @@ int main(int argc, char** argv) {
     }
     quillfin::ui::Application quillfin(directory.path);
     quillfin.Start();
+    quillfin.EndOnSignals();
     return QApplication::exec();
 }

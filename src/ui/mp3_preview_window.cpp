@@ -39,6 +39,9 @@ Mp3PreviewWindow::Mp3PreviewWindow(viewers::Mp3Preview& preview, QWidget* parent
     setWindowIcon(AppIcon());
     NameControl(subject_, "Label2", QStringLiteral("Subject"));
     NameControl(status_, "Label1", QStringLiteral("Status"));
+    // The subject and the server's reply lines.
+    subject_->setTextFormat(Qt::PlainText);
+    status_->setTextFormat(Qt::PlainText);
     NameControl(progress_, "ProgressBar1", QStringLiteral("Progress"));
     subject_->setWordWrap(true);
     progress_->setTextVisible(false);

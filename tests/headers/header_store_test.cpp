@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "headers/header_file_reader.h"
+#include "headers/overview_parser.h"
 #include "storage/program_files.h"
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -167,14 +168,14 @@ TEST(HeaderStore, LogsPartsSavedAndTheRate) {
     }
 }
 
-TEST(HeaderStore, SaveCommandAsksWhenNothingChangedAndSavesTheGroupListFirst) {
+TEST(HeaderStore, SaveCommandAsksWhenNothingChangedAndSavesTheGroupListAfterTheHeaders) {
     for (bool yes : {false, true}) {
         Harness h;
         h.table.Replace({Posting("a", "g", 1, 100)});
         h.prompts.answers = {yes};
-        bool groups_first = false;
-        h.store.SaveHeadersCommand([&] { groups_first = !h.dir.Exists("npending.dat"); });
-        EXPECT_EQ(groups_first, yes);
+        bool groups_after = false;
+        h.store.SaveHeadersCommand([&] { groups_after = h.dir.Exists("npending.dat"); });
+        EXPECT_EQ(groups_after, yes);
         EXPECT_EQ(h.dir.Exists("npending.dat"), yes);
         ASSERT_EQ(h.prompts.shown.size(), 1u);
         EXPECT_EQ(h.prompts.shown[0].text, "Headers not changed since last save.  Save anyway?");
@@ -255,6 +256,24 @@ TEST(HeaderStore, ChangesMadeWhileSavingAreNotLost) {
     next.Load(h.File());
     EXPECT_TRUE(next.prompts.shown.empty());
     EXPECT_EQ(next.table.HeaderCount(), 200);
+}
+
+// Fields the scan accepts (its reply cap is 256 MiB) but the file's line limit would refuse.
+TEST(HeaderStore, WhatAScanStoresAlwaysLoadsAgain) {
+    Harness h;
+    h.table.CurrentGroup = "g";
+    OverviewParser parser(h.table, h.pump);
+    // Past twice the line limit: the reader's growing buffer takes somewhat longer lines.
+    const std::string huge(2 * HeaderFileReader::kMaxLine + 1, 'x');
+    parser.xover_proccess("1\t" + huge + " (1/1)\tp\t" + huge + "\t<m>\t\t9\t1\t");
+    parser.xover_proccess("2\tlater (1/1)\tp\td\t<n>\t\t9\t1\t");
+    h.table.HeadersChanged = true;
+    ASSERT_TRUE(h.store.SaveHeaders());
+    Harness next;
+    next.Load(h.File());
+    EXPECT_TRUE(next.prompts.shown.empty());
+    ASSERT_EQ(next.table.HeaderCount(), 2);
+    EXPECT_EQ(next.table.Entry(2).Subject, "later [xx/0000001]");
 }
 
 // Postings as they appear in a file; the second is queued and 3900 bytes.

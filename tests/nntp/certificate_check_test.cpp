@@ -90,6 +90,22 @@ TEST_F(CertificateCheckTest, ARefusalHoldsUntilTheUserConnectsAnew) {
     EXPECT_EQ(again, -1);
 }
 
+TEST_F(CertificateCheckTest, AnExpiredOrChangedCertificateIsAskedAboutAgain) {
+    ASSERT_TRUE(trusted.Trust("news.example.net", 563, Certificate().fingerprint));
+    ServerCertificate expired = Certificate();
+    expired.expired = true;
+    ServerCertificate changed = Certificate();
+    changed.fingerprint = std::string(95, 'C');
+    for (int i = 2; i < 95; i += 3) changed.fingerprint[std::size_t(i)] = ':';
+    int decisions[2] = {};
+    check.Decide(expired, Into(&decisions[0]));
+    check.Decide(changed, Into(&decisions[1]));
+    ASSERT_EQ(asked.size(), 2u);
+    EXPECT_EQ(decisions[0], -1);
+    EXPECT_FALSE(asked[0].changed);
+    EXPECT_TRUE(asked[1].changed);
+}
+
 TEST_F(CertificateCheckTest, WithoutACertificateOrAnAskerEverythingIsRefused) {
     int decision = 0;
     ServerCertificate none = Certificate();

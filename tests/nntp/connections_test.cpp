@@ -47,6 +47,12 @@ TEST_F(ConnectionsTest, ConnectResetsTheSessionAndAStaleBurstState) {
     // The greeting is not taken for data of the old connection's burst.
     tcp1.Deliver("200 ready\r\n");
     EXPECT_TRUE(session.SessionReady);
+    // A batch in the middle of an article keeps what it has received.
+    tcp1.state = nntp::Socket::kClosed;
+    session.DownloadState = 5;
+    session.DownloadBuffer = "220 half an article";
+    connections.ConnectScan();
+    EXPECT_EQ(session.DownloadBuffer, "220 half an article");
 }
 
 TEST_F(ConnectionsTest, ConnectClosesAnOpenSocketFirstAndGivesUpOnOneThatStaysOpen) {
@@ -83,6 +89,7 @@ TEST_F(ConnectionsTest, QuitSendsQuitAndStopsTheWatchdogWithoutClosing) {
 TEST_F(ConnectionsTest, MissingCredentialsEndEachConnectionItsOwnWay) {
     FakeSocket* sockets[] = {nullptr, &tcp1, &tcp2, &viewer3, &viewer4, &viewer5};
     for (int n = 2; n <= 5; ++n) connections.AttachSocket(n, sockets[n]);
+    settings.chkAuth = 1;
     struct Case {
         int connection;
         bool user;  // AuthUser, else AuthPass
@@ -108,6 +115,22 @@ TEST_F(ConnectionsTest, MissingCredentialsEndEachConnectionItsOwnWay) {
         EXPECT_EQ(windows.requests.size(), c.user ? 0u : 1u);
         EXPECT_EQ(session.DownloadState, c.connection == 2 ? 0 : 1);
     }
+
+    // Authentication off: the stored name and password never go out, the connection just ends.
+    settings.chkAuth = 0;
+    settings.User_Name = "joe";
+    settings.User_Pass = "secret";
+    prompts.shown.clear();
+    for (int n = 1; n <= 5; ++n) {
+        for (bool user : {true, false}) {
+            SCOPED_TRACE(std::to_string(n) + (user ? " user, auth off" : " pass, auth off"));
+            sockets[n]->sent.clear();
+            sockets[n]->state = nntp::Socket::kConnected;
+            user ? connections.AuthUser(n) : connections.AuthPass(n);
+            EXPECT_EQ(sockets[n]->sent, std::vector<std::string>{"QUIT"});
+        }
+    }
+    EXPECT_THAT(prompts.shown, IsEmpty());
 }
 
 }  // namespace

@@ -146,27 +146,42 @@ const ReplyCase kReplies[] = {
 };
 // clang-format on
 
-class ScanReplyCodeTest : public ScanFixture, public ::testing::WithParamInterface<ReplyCase> {};
+// One reply delivered on a fresh session, its first line cut in two at a chosen byte (0: whole).
+struct ReplyRun : ScanFixture {
+    void TestBody() override {}
+    void Check(const ReplyCase& c, std::size_t cut) {
+        AddGroups("alt.test=10");
+        // Login requests are answered as with authentication on (LoginTest has it off).
+        settings.chkAuth = c.chunk.starts_with("480") || c.chunk.starts_with("381");
+        settings.User_Name = "joe";
+        settings.User_Pass = "pw";
+        table.CurrentGroup = "alt.test";
+        tcp1.state = nntp::Socket::kConnected;
+        session.ScanBuffer = "earlier reply\r\n";
+        session.QuitSent = c.quitSent;
+        session.SetScanState(c.stateBefore);
+        session.SetScanStop(c.stopBefore);
+        view.cmdScanEnabled = false;
+        if (cut > 0) tcp1.Deliver(c.chunk.substr(0, cut));
+        tcp1.Deliver(c.chunk.substr(cut));
+        EXPECT_EQ(TakeLogged(), Items(c.logged));
+        EXPECT_EQ(session.ScanState(), c.stateAfter);
+        EXPECT_EQ(session.ScanStop(), c.stopAfter);
+        EXPECT_EQ(tcp1.sent, Items(c.sent));
+        EXPECT_EQ(tcp1.closes, c.closed ? 1 : 0);
+        EXPECT_EQ(view.cmdScanEnabled, c.closed);
+    }
+};
 
-TEST_P(ScanReplyCodeTest, ActsOnTheCodeAtTheStartOfTheChunk) {
+class ScanReplyCodeTest : public ::testing::TestWithParam<ReplyCase> {};
+
+TEST_P(ScanReplyCodeTest, ActsOnTheCodeAtTheStartOfTheReplyWhereverItsLineIsCut) {
     const ReplyCase& c = GetParam();
-    AddGroups("alt.test=10");
-    settings.User_Name = "joe";
-    settings.User_Pass = "pw";
-    table.CurrentGroup = "alt.test";
-    tcp1.state = nntp::Socket::kConnected;
-    session.ScanBuffer = "earlier reply\r\n";
-    session.QuitSent = c.quitSent;
-    session.SetScanState(c.stateBefore);
-    session.SetScanStop(c.stopBefore);
-    view.cmdScanEnabled = false;
-    tcp1.Deliver(c.chunk);
-    EXPECT_EQ(TakeLogged(), Items(c.logged));
-    EXPECT_EQ(session.ScanState(), c.stateAfter);
-    EXPECT_EQ(session.ScanStop(), c.stopAfter);
-    EXPECT_EQ(tcp1.sent, Items(c.sent));
-    EXPECT_EQ(tcp1.closes, c.closed ? 1 : 0);
-    EXPECT_EQ(view.cmdScanEnabled, c.closed);
+    const std::size_t line_end = std::min(c.chunk.find('\n'), c.chunk.size() - 1);
+    for (std::size_t cut = 0; cut <= line_end; ++cut) {
+        SCOPED_TRACE("cut at " + std::to_string(cut));
+        ReplyRun().Check(c, cut);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Codes, ScanReplyCodeTest, ::testing::ValuesIn(kReplies));
 
@@ -210,16 +225,24 @@ INSTANTIATE_TEST_SUITE_P(Sequences, LoginTest, ::testing::Values(
     // The scan never starts; the watchdog ends the silent connection.
     LoginCase{"SlaveRefused", 0, 1, "", "", "200 ready|500 \"SLAVE\" not implemented", "SLAVE",
               "200 ready|Requesting slave status|500 \"SLAVE\" not implemented", false, false},
-    LoginCase{"AskedLater", 0, 0, "joe", "secret", "200 ready|480 auth required|381 more|281 Ok",
-              "GROUP alt.test|AUTHINFO USER joe|AUTHINFO PASS secret|GROUP alt.test",
-              "200 ready|Scan Initiated...|Authenticating User Name...|"
+    LoginCase{"AskedLater", 1, 0, "joe", "secret",
+              "200 ready|381 more|281 Ok|480 auth required|381 more|281 Ok",
+              "AUTHINFO USER joe|AUTHINFO PASS secret|GROUP alt.test|AUTHINFO USER joe|"
+              "AUTHINFO PASS secret|GROUP alt.test",
+              "200 ready|Authenticating User Name...|Authenticating Password...|"
+              "Authinfo cleared, login complete...|Scan Initiated...|Authenticating User Name...|"
               "Authenticating Password...|Authinfo cleared, login complete...|Scan Initiated...",
               true, false},
-    LoginCase{"PasswordRequestInTheSameChunk", 0, 0, "joe", "secret",
+    LoginCase{"PasswordRequestInTheSameChunk", 1, 0, "joe", "secret",
               "200 ready|480 auth required\r\n381 more",
-              "GROUP alt.test|AUTHINFO USER joe|AUTHINFO PASS secret",
-              "200 ready|Scan Initiated...|Authenticating User Name...|Authenticating Password...",
-              true, false},
+              "AUTHINFO USER joe|AUTHINFO USER joe|AUTHINFO PASS secret",
+              "200 ready|Authenticating User Name...|Authenticating User Name...|"
+              "Authenticating Password...", false, false},
+    // Authentication off: a server asking for a login gets no stored name, only a QUIT.
+    LoginCase{"AskedWithAuthenticationOff", 0, 0, "joe", "secret", "200 ready|480 auth required",
+              "GROUP alt.test|QUIT",
+              "200 ready|Scan Initiated...|"
+              "Error, server wanted a login, but authentication is switched off.", false, true},
     LoginCase{"NoPassword", 1, 0, "joe", "", "200 ready|381 PASS required",
               "AUTHINFO USER joe|QUIT",
               "200 ready|Authenticating User Name...|Authenticating Password...", false, true,

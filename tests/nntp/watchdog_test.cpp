@@ -155,6 +155,23 @@ TEST_F(WatchdogTest, ASocketErrorLogsItsTextTheStateAndTheCountdownInOrder) {
                                 "Connection Closed", "Emergency Reconnect in 90 seconds."}));
 }
 
+// The close lets events run; a Connect pressed then opens a scan that nothing may undo.
+TEST_F(WatchdogTest, AScanStartedWhileTheRestartClosesKeepsItsConnectionAndState) {
+    ScanWaiting();
+    pump.actions.push_back([this] {
+        connections.ConnectScan();
+        tcp1.Deliver("200 again\r\n");
+    });
+    watchdog.EmergencyRestart(1);
+    EXPECT_EQ(tcp1.GetState(), nntp::Socket::kConnected);
+    EXPECT_EQ(tcp1.closes, 1);
+    EXPECT_FALSE(session.RestartPending);
+    EXPECT_EQ(countdown.interval, 0);
+    EXPECT_EQ(timer1.interval, 1000);
+    EXPECT_TRUE(engine->Driving());
+    EXPECT_EQ(TakeSent(), std::vector<std::string>{"GROUP alt.test"});
+}
+
 TEST_F(WatchdogTest, ASocketThatWillNotCloseDoesNotRecurse) {
     ScanWaiting();
     // A broken socket stays in its error state however often it is closed.

@@ -103,6 +103,11 @@ struct Rig {
         const auto& s = program.session;
         return s.DownloadBusy == 0 && s.DownloadState == 0 && !s.RestartPending;
     }
+    bool Logged(const std::string& start) const {
+        for (const std::string& line : program.log.Lines())
+            if (line.find(start) != std::string::npos) return true;
+        return false;
+    }
     // The decoded files (not the parts waiting to be decoded nor the state files) and their
     // bytes, by path below the rig's folder.
     std::map<std::string, std::string> DecodedFiles() const {

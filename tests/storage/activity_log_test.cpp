@@ -1,6 +1,7 @@
 #include "storage/activity_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -32,7 +33,7 @@ TEST_F(ActivityLogTest, ReportsReachStatusListAndFileAsEnabled) {
     log.LogEvent("  First sentence.  \r\nSecond one.\r\n", true);
     EXPECT_EQ(log.StatusLine(), "First sentence.");
     clock.Advance(61s);
-    log.LogEvent("split\nby a lone LF", true);
+    log.LogEvent("split\nby a lone LF,\x1b[2J\x07\x7f\x01 control bytes", true);
     log.LogEvent("Read: 42", false);
     EXPECT_EQ(log.StatusLine(), "Read: 42");
     settings.chkLogFile = 0;
@@ -46,9 +47,16 @@ TEST_F(ActivityLogTest, ReportsReachStatusListAndFileAsEnabled) {
     EXPECT_EQ(log.Lines().back(), "14:07:09  First sentence.");
     EXPECT_EQ(dir.Read("OPSLOG.TXT"),
               "03/05/2024 14:07:09  First sentence.\r\n"
-              "03/05/2024 14:08:10  split by a lone LF\r\n");
+              "03/05/2024 14:08:10  split by a lone LF, [2J    control bytes\r\n");
+    // It names the user: owner only, even when an older run left it readable to others.
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.File("OPSLOG.TXT").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ::chmod(dir.File("OPSLOG.TXT").c_str(), 0644);
     settings.chkEnableLogging = 1;
     for (int i = 1; i <= 150; ++i) log.LogEvent("report " + std::to_string(i), true);
+    ASSERT_EQ(::stat(dir.File("OPSLOG.TXT").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
     ASSERT_EQ(log.Lines().size(), 99u);  // newest first
     EXPECT_EQ(log.Lines().front(), "14:08:10  report 150");
     EXPECT_EQ(log.Lines().back(), "14:08:10  report 52");

@@ -76,6 +76,8 @@ TEST(SettingsFileTest, HandEditedValues) {
         {"Rescan_Time=12.5", "Rescan_Time=90"},
         {"chkAuth=2", "chkAuth=0"},
         {"chkSecure=yes", "chkSecure=0"},
+        {"chkSecure=True", "chkSecure=1"},
+        {"chkAllowRestart= false ", "chkAllowRestart=0"},
         {"News_Host=  news.example.net  ", "News_Host=news.example.net"},
         // togtsText starts pressed and togtsUnknown released.
         {"togtsText= fAlSe ", "togtsText=False"},

@@ -24,6 +24,7 @@ public:
     }
     bool AskYesNo(const std::string& text, const std::string& title) override {
         shown.push_back({text, title, true});
+        if (onAsk) onAsk(text);
         if (answers.empty()) return false;
         bool answer = answers.front();
         answers.pop_front();
@@ -31,6 +32,7 @@ public:
     }
     std::vector<Shown> shown;
     std::deque<bool> answers;
+    std::function<void(const std::string&)> onAsk;  // runs before the answer is given
 };
 
 // Counts the pumps and runs a hook in each: events arriving in the middle of long work.

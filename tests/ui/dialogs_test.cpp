@@ -187,6 +187,12 @@ TEST(CertificateDialogTest, ShowsTheFactsAndOnlyTheTrustButtonTrusts) {
         EXPECT_EQ(answers, std::vector<bool>{way == kTrust});
         ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }));
     }
+    // A certificate other than the one the user trusted says so first.
+    c.changed = true;
+    CertificateDialog changed(c, [](bool) {});
+    EXPECT_TRUE(Control<QLabel>(&changed, "lblHeading")
+                    ->text()
+                    .startsWith("This server's certificate has changed since you trusted it."));
 }
 
 class FolderPickerTest : public ::testing::Test {

@@ -9,12 +9,15 @@
 #include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "support/fakes.h"
@@ -185,7 +188,7 @@ TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveExitAndComeBack) {
     EXPECT_TRUE(dir_.Exists("npending.dat"));
     EXPECT_FALSE(Program().table.HeadersChanged);
 
-    // A change, then the close box: "No" keeps the program, with options and groups written.
+    // A change, then the close box: "No" keeps the program, with the options written.
     SelectRows("ListView2", 5, 5);
     Click("cmdAddtoQue");
     Find<QTreeView>("ListView2")->setColumnWidth(3, 123);
@@ -239,6 +242,55 @@ TEST_F(MainWindowTest, StopDuringAScanEndsItAndGivesTheWindowBack) {
     EXPECT_FALSE(Program().session.Scanning);
     EXPECT_EQ(Find<QProgressBar>("ProgressBar1")->value(), 0);
 }
+
+// SIGTERM after a scan takes the close path without a question: nothing read is lost.
+TEST_F(MainWindowTest, TerminationSignalAfterAScanSavesEverythingWithoutAsking) {
+    StartProgram();
+    PrepareScan();
+    Program().SetDownloadFolder(dir_.Path() + "/");
+    Click("cmdScan");
+    int most_progress = 0;
+    ASSERT_TRUE(ScanAndWait(&most_progress)) << Program().log.StatusLine();
+    const auto postings = Program().table.HeaderCount();
+    app_->EndOnSignals();
+    ::kill(::getpid(), SIGTERM);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return app_->ended(); }, 5000));
+    EXPECT_TRUE(prompts_.shown.empty());
+    StartProgram();
+    EXPECT_EQ(Program().table.HeaderCount(), postings);
+    EXPECT_EQ(Program().groups.At(2).lastRead, "30");
+}
+
+#ifdef QUILLFIN_EXECUTABLE
+// Whether the process has a handler for the signal, from its caught-signals mask.
+bool Catches(qint64 pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+    return false;
+}
+
+// The real executable on an empty program folder, ended by SIGTERM and SIGHUP.
+TEST(ProgramProcessTest, TerminationSignalsEndItThroughTheClosePath) {
+    for (int signal : {SIGTERM, SIGHUP}) {
+        testing::TempDir dir;
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QUILLFIN_HOME", QString::fromStdString(dir.Path()));
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(environment);
+        process.start(QUILLFIN_EXECUTABLE, {});
+        ASSERT_TRUE(process.waitForStarted());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return Catches(process.processId(), signal); }, 20000));
+        ::kill(pid_t(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(5000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 0);
+        EXPECT_NE(dir.Read("QUILFN.INI").find("Width="), std::string::npos);
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace quillfin::ui

@@ -189,6 +189,8 @@ TEST_F(MaintenanceWindowsTest, ViewTextFetchesTheBodyFromTheServer) {
     EXPECT_EQ(text->toPlainText(),
               "Line one of the notes\n..a line that begins with a dot\nend\n.\n");
     EXPECT_EQ(viewer->windowTitle(), "Beach notes");
+    // Server text is never taken for markup.
+    EXPECT_EQ(In<QLabel>(viewer, "StatusBar1_Panel1")->textFormat(), Qt::PlainText);
     const auto commands = server_.Commands();
     ASSERT_GE(commands.size(), 2u);
     EXPECT_EQ(commands[0], std::string("GROUP ") + kGroup);
@@ -213,6 +215,7 @@ TEST_F(MaintenanceWindowsTest, DoubleClickOnAnMp3PostingPlaysItsFirstPartDecoded
     Mp3PreviewWindow* window = app_->Mp3Preview();
     window->Render();
     EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(In<QLabel>(window, "Label1")->textFormat(), Qt::PlainText);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !files.opened.empty(); }, 10000))
         << Program().mp3_preview.State().status;
     EXPECT_EQ(files.opened[0].toLocalFile().toStdString(), dir_.File("dl/Quillfin MP3 Preview.MP3"));
@@ -232,6 +235,7 @@ TEST_F(MaintenanceWindowsTest, HostListRetrievedSearchedAndAdded) {
     EXPECT_FALSE(In<QAbstractButton>(host, "cmdQuery")->isEnabled());
     EXPECT_EQ(In<QLabel>(host, "StatusBar1_Panel1")->text(),
               "HOSTGRPS.TXT file not found.  Download to create.");
+    EXPECT_EQ(In<QLabel>(host, "StatusBar1_Panel1")->textFormat(), Qt::PlainText);
     Click(host, "cmdGetHostGroups");
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return Program().host_groups.View().panel1.starts_with("Download complete."); },
