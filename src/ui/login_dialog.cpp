@@ -174,6 +174,9 @@ QPushButton* LoginDialog::AddButton(const char* name, const QString& caption) {
 }
 
 void LoginDialog::LoadFromSettings() {
+    // A first run has no port yet: the field starts at the default the connection would use.
+    if (common::Trim(settings_.News_Port).empty())
+        settings_.News_Port = settings_.chkSecure != 0 ? "563" : "119";
     for (auto& [field, value] : text_fields_) field->setText(DisplayText(settings_.*value));
     for (auto& [box, value] : check_boxes_) {
         QSignalBlocker block(box);
