@@ -187,7 +187,7 @@ TEST_F(MaintenanceWindowsTest, ViewTextFetchesTheBodyFromTheServer) {
         10000))
         << Program().viewer.State().status;
     EXPECT_EQ(text->toPlainText(),
-              "Line one of the notes\n..a line that begins with a dot\nend\n.\n");
+              "Line one of the notes\n.a line that begins with a dot\nend\n");
     EXPECT_EQ(viewer->windowTitle(), "Beach notes");
     const auto commands = server_.Commands();
     ASSERT_GE(commands.size(), 2u);
