@@ -75,11 +75,13 @@ Application::~Application() {
 }
 
 void Application::Start() {
-    program_->Main(*this);
-    // One wait window for the whole run: after start-up it follows the header file's saves.
+    // One wait window for the whole run. Started before Main at every turn of the event loop,
+    // so the splash follows the header load, which lets events run; later ~30 times a second.
     wait_render_ = new QTimer(this);
     connect(wait_render_, &QTimer::timeout, this,
             [this] { wait_->Render(program_->store.WaitWindow()); });
+    wait_render_->start(0);
+    program_->Main(*this);
     wait_render_->start(33);
 }
 
