@@ -107,7 +107,6 @@ void LoginDialog::ShowPortNote() {
     const QString note = secure_->isChecked() ? QStringLiteral("(secure default is 563)")
                                               : QStringLiteral("(NNTP default is 119)");
     port_note_->setText(note);
-    port_note_->setAccessibleName(note);
 }
 
 void LoginDialog::LayOut(QPushButton* go, QPushButton* exit) {

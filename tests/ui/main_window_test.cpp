@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -177,6 +178,12 @@ TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveExitAndComeBack) {
     Click("cmdAddtoQue");  // already queued: nothing more
     EXPECT_EQ(Rows("ListView3"), 2);
     EXPECT_NE(Text("lblTotalBatchSize"), "Total batch size: 0.0mb");
+    // A screen reader reads what the status line, the counter and the totals show now.
+    for (const char* name : {"lblCapX", "lblMCount", "lblTotalBatchSize", "lblTotalBatchTime"}) {
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(Find<QLabel>(name));
+        ASSERT_NE(spoken, nullptr) << name;
+        EXPECT_EQ(spoken->text(QAccessible::Name).toStdString(), Text(name)) << name;
+    }
     SelectRows("ListView3", 1, 1);
     Click("cmdDelete");
     EXPECT_EQ(Rows("ListView3"), 1);
