@@ -8,8 +8,7 @@
 
 namespace quillfin::ui {
 
-HelpWindow::HelpWindow(QWidget* parent)
-    : QWidget(parent, Qt::Window), browser_(new QTextBrowser) {
+HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window), browser_(new QTextBrowser) {
     NameControl(this, "frmHelp", QStringLiteral("Quillfin Help"));
     setWindowTitle(QStringLiteral("Quillfin Help"));
     setWindowIcon(AppIcon());

@@ -186,8 +186,7 @@ TEST_F(MaintenanceWindowsTest, ViewTextFetchesTheBodyFromTheServer) {
         },
         10000))
         << Program().viewer.State().status;
-    EXPECT_EQ(text->toPlainText(),
-              "Line one of the notes\n.a line that begins with a dot\nend\n");
+    EXPECT_EQ(text->toPlainText(), "Line one of the notes\n.a line that begins with a dot\nend\n");
     EXPECT_EQ(viewer->windowTitle(), "Beach notes");
     const auto commands = server_.Commands();
     ASSERT_GE(commands.size(), 2u);
@@ -215,7 +214,8 @@ TEST_F(MaintenanceWindowsTest, DoubleClickOnAnMp3PostingPlaysItsFirstPartDecoded
     EXPECT_TRUE(window->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !files.opened.empty(); }, 10000))
         << Program().mp3_preview.State().status;
-    EXPECT_EQ(files.opened[0].toLocalFile().toStdString(), dir_.File("dl/Quillfin MP3 Preview.MP3"));
+    EXPECT_EQ(files.opened[0].toLocalFile().toStdString(),
+              dir_.File("dl/Quillfin MP3 Preview.MP3"));
     EXPECT_EQ(dir_.Read("dl/Quillfin MP3 Preview.MP3"), kTune);
     window->Render();
     EXPECT_FALSE(window->isVisible());

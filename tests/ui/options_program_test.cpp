@@ -9,9 +9,9 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
-#include <QScrollBar>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -24,12 +24,12 @@
 #include "support/temp_dir.h"
 #include "ui/about_box.h"
 #include "ui/add_group_dialog.h"
+#include "ui/application.h"
 #include "ui/article_viewer_window.h"
 #include "ui/find_window.h"
-#include "ui/application.h"
-#include "ui/host_groups_window.h"
 #include "ui/folder_picker.h"
 #include "ui/help_window.h"
+#include "ui/host_groups_window.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
 #include "ui/mp3_preview_window.h"
@@ -210,21 +210,20 @@ TEST_F(OptionsProgramTest, HelpOpensTheTopicOfTheWindowAndSaysSoWhenMissing) {
     press_f1(app_->AddGroup());
     Click(app_->AddGroup(), "cmdWebSiteNGSearch");
     app_->AddGroup()->hide();
-    for (QWidget* window : {static_cast<QWidget*>(app_->Find()),
-                            static_cast<QWidget*>(app_->HostGroups()),
-                            static_cast<QWidget*>(app_->Viewer()),
-                            static_cast<QWidget*>(app_->Mp3Preview()),
-                            app_->Picker()->findChild<QWidget*>("frmMakePath")}) {
+    for (QWidget* window :
+         {static_cast<QWidget*>(app_->Find()), static_cast<QWidget*>(app_->HostGroups()),
+          static_cast<QWidget*>(app_->Viewer()), static_cast<QWidget*>(app_->Mp3Preview()),
+          app_->Picker()->findChild<QWidget*>("frmMakePath")}) {
         ASSERT_NE(window, nullptr);
         press_f1(window);
         window->hide();
     }
 
-    const char* topics[] = {"main",        "options",        "options",     "add-newsgroup",
-                            "find",        "host-groups",    "article-viewer", "mp3-preview",
-                            "make-folder"};
+    const char* topics[] = {"main",        "options",        "options",     "add-newsgroup", "find",
+                            "host-groups", "article-viewer", "mp3-preview", "make-folder"};
     ASSERT_EQ(helped.size(), std::size(topics));
-    const QUrl page = QUrl::fromLocalFile(QString::fromStdString(dir_.File("help/quillfin-help.html")));
+    const QUrl page =
+        QUrl::fromLocalFile(QString::fromStdString(dir_.File("help/quillfin-help.html")));
     const std::string html = dir_.Read("help/quillfin-help.html");
     for (std::size_t i = 0; i < helped.size(); ++i) {
         EXPECT_EQ(helped[i].adjusted(QUrl::RemoveFragment), page) << i;
