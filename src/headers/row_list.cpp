@@ -15,6 +15,7 @@ const std::string& ListRow::ColumnText(int column) const {
 void RowList::Clear() {
     rows_.clear();
     position_by_tag_.clear();
+    sorted_ = true;  // nothing is out of order yet
     scroll_target_ = -1;
     ++revision_;
 }
@@ -32,6 +33,7 @@ int RowList::Append(ListRow row) {
     }
     position_by_tag_.emplace(row.tag, std::int32_t(rows_.size()));
     rows_.push_back(std::move(row));
+    NoteMoved(Count() - 1);
     ++revision_;
     return Count() - 1;
 }
@@ -46,6 +48,7 @@ void RowList::SetContent(int position, std::string text, ListRow::Columns column
     row.text = std::move(text);
     row.columns = std::move(columns);
     row.icon = icon;
+    NoteMoved(position);
     ++revision_;
 }
 
@@ -86,6 +89,8 @@ void RowList::Swap(int a, int b) {
     std::swap(rows_[std::size_t(a)], rows_[std::size_t(b)]);
     position_by_tag_[rows_[std::size_t(a)].tag] = a;
     position_by_tag_[rows_[std::size_t(b)].tag] = b;
+    NoteMoved(a);
+    NoteMoved(b);
     ++revision_;
 }
 
@@ -146,8 +151,23 @@ void RowList::Sort() {
         });
     }
     Reindex(0);
+    sorted_ = true;
     scroll_target_ = -1;
     ++revision_;
+}
+
+bool RowList::InOrder(int position) const {
+    const auto out_of_order = [this](int a, int b) {
+        const std::string& first = rows_[std::size_t(a)].ColumnText(sort_column_);
+        const std::string& second = rows_[std::size_t(b)].ColumnText(sort_column_);
+        return sort_ascending_ ? second < first : first < second;
+    };
+    if (position > 0 && out_of_order(position - 1, position)) return false;
+    return position + 1 >= Count() || !out_of_order(position, position + 1);
+}
+
+void RowList::NoteMoved(int position) {
+    if (sorted_ && sort_column_ >= 0 && !InOrder(position)) sorted_ = false;
 }
 
 void RowList::ScrollTo(int position) {

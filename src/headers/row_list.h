@@ -61,6 +61,9 @@ class RowList {
     void Resort();
     int SortColumn() const { return sort_column_; }
     bool SortAscending() const { return sort_ascending_; }
+    // The rows are in the order of the sort column: true after a sort, until a row is added or
+    // changed out of that order (rows of a scan are appended; a window then hides its arrow).
+    bool Sorted() const { return sort_column_ >= 0 && sorted_; }
 
     // The row the window should scroll into view; -1 when none was asked for.
     int ScrollTarget() const { return scroll_target_; }
@@ -72,11 +75,15 @@ class RowList {
   private:
     void Sort();
     void Reindex(std::size_t from);
+    // Whether the row at position is in sort order with its neighbours.
+    bool InOrder(int position) const;
+    void NoteMoved(int position);
 
     std::vector<ListRow> rows_;
     std::unordered_map<std::int32_t, std::int32_t> position_by_tag_;
     int sort_column_ = -1;
     bool sort_ascending_ = true;
+    bool sorted_ = false;
     int scroll_target_ = -1;
     std::uint64_t revision_ = 0;
 };

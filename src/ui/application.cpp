@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
+#include <QProcess>
 #include <QScreen>
 #include <QSessionManager>
 #include <QTimer>
@@ -17,6 +19,7 @@
 #include "ui/find_window.h"
 #include "ui/folder_picker.h"
 #include "ui/help_pages.h"
+#include "ui/help_window.h"
 #include "ui/host_groups_window.h"
 #include "ui/log_window.h"
 #include "ui/login_dialog.h"
@@ -56,6 +59,7 @@ Application::~Application() {
     }
     program_->certificates.ask = nullptr;
     // The windows render the program's state until they are gone.
+    help_window_.reset();
     host_groups_window_.reset();
     mp3_preview_window_.reset();
     viewer_window_.reset();
@@ -72,11 +76,13 @@ Application::~Application() {
 }
 
 void Application::Start() {
-    program_->Main(*this);
-    // One wait window for the whole run: after start-up it follows the header file's saves.
+    // One wait window for the whole run. Started before Main at every turn of the event loop,
+    // so the splash follows the header load, which lets events run; later ~30 times a second.
     wait_render_ = new QTimer(this);
     connect(wait_render_, &QTimer::timeout, this,
             [this] { wait_->Render(program_->store.WaitWindow()); });
+    wait_render_->start(0);
+    program_->Main(*this);
     wait_render_->start(33);
 }
 
@@ -253,6 +259,12 @@ void Application::CreateDialogs() {
     AddHelpKey(picker_.get(), QStringLiteral("folder-picker"));
     AddHelpKey(log_window_.get(), QStringLiteral("log"));
     AddHelpKey(parts_window_.get(), QStringLiteral("parts"));
+    AddHelpKey(find_window_.get(), QStringLiteral("find"));
+    AddHelpKey(viewer_window_.get(), QStringLiteral("article-viewer"));
+    AddHelpKey(mp3_preview_window_.get(), QStringLiteral("mp3-preview"));
+    AddHelpKey(host_groups_window_.get(), QStringLiteral("host-groups"));
+    for (QWidget* dialog : picker_->findChildren<QDialog*>(QStringLiteral("frmMakePath")))
+        AddHelpKey(dialog, QStringLiteral("make-folder"));
 }
 
 void Application::AddHelpKey(QWidget* window, const QString& topic) {
@@ -271,7 +283,36 @@ void Application::ShowHelp(const QString& topic) {
                          " nor beside the program.");
         return;
     }
-    QDesktopServices::openUrl(url);
+    const auto failed = [this, url] { ShowHelpWindow(url); };
+    if (desktop_opener_)
+        desktop_opener_(url, failed);
+    else
+        OpenOnDesktop(url, failed);
+}
+
+void Application::OpenOnDesktop(const QUrl& url, std::function<void()> failed) {
+    // QDesktopServices only knows whether xdg-open started, not whether it found a browser;
+    // its exit code says that. No parent: a browser that xdg-open waits for outlives us.
+    auto* process = new QProcess;
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    connect(process, &QProcess::finished, this,
+            [process, failed](int code, QProcess::ExitStatus status) {
+                if (status != QProcess::NormalExit || code != 0) failed();
+                process->deleteLater();
+            });
+    connect(process, &QProcess::errorOccurred, this,
+            [process, failed](QProcess::ProcessError error) {
+                if (error != QProcess::FailedToStart) return;
+                failed();
+                process->deleteLater();
+            });
+    process->start(QStringLiteral("xdg-open"), {url.toString()});
+}
+
+void Application::ShowHelpWindow(const QUrl& url) {
+    if (!help_window_) help_window_ = std::make_unique<HelpWindow>();
+    help_window_->ShowTopic(url);
 }
 
 std::vector<std::string> Application::ResourceFolders(const std::string& program_dir) {

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "ui/qt_prompts.h"
 
 class QTimer;
+class QUrl;
 
 namespace quillfin::ui {
 
@@ -26,6 +28,7 @@ class FindWindow;
 class HostGroupsWindow;
 class AddGroupDialog;
 class FolderPicker;
+class HelpWindow;
 class LogWindow;
 class LoginDialog;
 class MainWindow;
@@ -67,8 +70,13 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::vector<CertificateDialog*> CertificateDialogs() const;
     platform::QtSoundPlayer& Sounds() { return sounds_; }
     void OpenWithShell(const std::string& target);
-    // Opens the help page at a window's topic ("main", "options"...) in the desktop's viewer.
+    // Opens the help page at a window's topic ("main", "options"...) in the desktop's viewer,
+    // or in the program's own help window when the desktop cannot show it.
     void ShowHelp(const QString& topic);
+    // Asks the desktop to show a page; calls failed when no program there could (tests).
+    using DesktopOpener = std::function<void(const QUrl& url, std::function<void()> failed)>;
+    void SetDesktopOpener(DesktopOpener opener) { desktop_opener_ = std::move(opener); }
+    HelpWindow* Help() const { return help_window_.get(); }
     void ShowOptionsWindow();
     void ShowAbout();
     // Test hook: EndProcess records instead of leaving the event loop.
@@ -104,6 +112,8 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     void NotAvailable(const QString& caption);
     void CreateDialogs();
     void AddHelpKey(QWidget* window, const QString& topic);
+    void OpenOnDesktop(const QUrl& url, std::function<void()> failed);
+    void ShowHelpWindow(const QUrl& url);
     // Wires the secure-connection setup into the program and its sockets.
     void SetUpTls();
     void AskAboutCertificate(const nntp::ServerCertificate& certificate,
@@ -139,6 +149,8 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<ArticleViewerWindow> viewer_window_;
     std::unique_ptr<Mp3PreviewWindow> mp3_preview_window_;
     std::unique_ptr<HostGroupsWindow> host_groups_window_;
+    std::unique_ptr<HelpWindow> help_window_;
+    DesktopOpener desktop_opener_;
     std::vector<QPointer<CertificateDialog>> certificate_dialogs_;
     QTimer* wait_render_ = nullptr;
     std::unique_ptr<platform::TerminationSignals> signals_;

@@ -22,6 +22,8 @@ QLabel* Value(QWidget* parent, const char* name, const QString& caption, const s
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setWordWrap(true);
     NameControl(label, name, caption);
+    // Shown once and never changed: the field's caption names it, the value describes it.
+    label->setAccessibleName(caption);
     label->setAccessibleDescription(label->text());
     return label;
 }

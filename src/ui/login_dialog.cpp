@@ -107,7 +107,6 @@ void LoginDialog::ShowPortNote() {
     const QString note = secure_->isChecked() ? QStringLiteral("(secure default is 563)")
                                               : QStringLiteral("(NNTP default is 119)");
     port_note_->setText(note);
-    port_note_->setAccessibleName(note);
 }
 
 void LoginDialog::LayOut(QPushButton* go, QPushButton* exit) {
@@ -174,6 +173,9 @@ QPushButton* LoginDialog::AddButton(const char* name, const QString& caption) {
 }
 
 void LoginDialog::LoadFromSettings() {
+    // A first run has no port yet: the field starts at the default the connection would use.
+    if (common::Trim(settings_.News_Port).empty())
+        settings_.News_Port = settings_.chkSecure != 0 ? "563" : "119";
     for (auto& [field, value] : text_fields_) field->setText(DisplayText(settings_.*value));
     for (auto& [box, value] : check_boxes_) {
         QSignalBlocker block(box);

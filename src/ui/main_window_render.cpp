@@ -194,7 +194,8 @@ void MainWindow::Render() {
     changed |= filter_before != filter_revision_;
     const auto& rows = program_.views.Rows();
     auto* header = list_headers_->header();
-    if (rows.SortColumn() >= 0) {
+    // The arrow only while the rows really are in its order: a scan appends unsorted rows.
+    if (rows.Sorted()) {
         const auto order = rows.SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder;
         if (!header->isSortIndicatorShown() ||
             header->sortIndicatorSection() != rows.SortColumn() ||
@@ -202,6 +203,8 @@ void MainWindow::Render() {
             header->setSortIndicatorShown(true);
             header->setSortIndicator(rows.SortColumn(), order);
         }
+    } else if (header->isSortIndicatorShown()) {
+        header->setSortIndicatorShown(false);
     }
     const bool busy = program_.views.BusyPointer();
     if (busy != busy_pointer_) {

@@ -64,7 +64,10 @@ OptionsWindow::OptionsWindow(storage::Settings& settings, storage::GroupList& gr
     LoadFromSettings();
 }
 
-OptionsWindow::~OptionsWindow() = default;
+OptionsWindow::~OptionsWindow() {
+    // ~QWidget moves the focus away and would deliver that to this half-destroyed window.
+    disconnect(qApp, &QApplication::focusChanged, this, &OptionsWindow::OnFocusChanged);
+}
 
 QWidget* OptionsWindow::BuildBottomRow() {
     auto* row = new QWidget(this);

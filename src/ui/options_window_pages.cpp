@@ -103,7 +103,7 @@ QWidget* OptionsWindow::BuildDownloadTab() {
     NameControl(base, "Label2", base->text());
     download_path_ = new QLabel(panel);
     download_path_->setObjectName(QStringLiteral("lblDownloadPath"));
-    download_path_->setAccessibleName(QStringLiteral("Base Download Path"));
+    download_path_->setAccessibleDescription(QStringLiteral("Base Download Path"));
     download_path_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     download_path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     download_path_->setMinimumWidth(300);

@@ -83,23 +83,31 @@ void WaitWindow::ShowCentred() {
 }
 
 void WaitWindow::ShowSplash() {
+    splash_ = true;
     ShowCentred();
     repaint();
     // The first show needs the window system's round trip before anything reaches the screen.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
-void WaitWindow::HideSplash() { hide(); }
+void WaitWindow::HideSplash() {
+    splash_ = false;
+    hide();
+}
 
 void WaitWindow::Render(const headers::WaitWindowState& state) {
-    if (rendered_revision_ == state.revision && isVisible() == state.visible) return;
-    rendered_revision_ = state.revision;
-    SetProgressMaximum(state.progress.maximum);
-    status_->setText(DisplayText(state.lblNFO));
-    SetProgress(state.progress.value);
-    if (state.visible && !isVisible())
+    // The splash stays up whatever the state says until start-up hides it.
+    const bool visible = state.visible || splash_;
+    if (rendered_revision_ == state.revision && isVisible() == visible) return;
+    if (rendered_revision_ != state.revision) {
+        rendered_revision_ = state.revision;
+        SetProgressMaximum(state.progress.maximum);
+        SetStatus(state.lblNFO);
+        SetProgress(state.progress.value);
+    }
+    if (visible && !isVisible())
         ShowCentred();
-    else if (!state.visible && isVisible())
+    else if (!visible && isVisible())
         hide();
 }
 

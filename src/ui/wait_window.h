@@ -2,7 +2,6 @@
 
 #include <QFrame>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "headers/header_store.h"
@@ -40,7 +39,9 @@ class WaitWindow : public QFrame {
     QLabel* version_;
     QLabel* status_;
     QProgressBar* progress_;
-    std::optional<std::uint64_t> rendered_revision_;
+    // The state's revision 0 has nothing to show; a later one replaces the splash's texts.
+    std::uint64_t rendered_revision_ = 0;
+    bool splash_ = false;
 };
 
 }  // namespace quillfin::ui

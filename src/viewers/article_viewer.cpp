@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <string_view>
 
 #include "common/leading_integer.h"
 #include "common/text.h"
@@ -11,6 +12,24 @@ namespace quillfin::viewers {
 namespace {
 
 constexpr const char* kDownloading = "Please wait (downloading)...  ";
+
+// The body as the user reads it: doubled leading dots undone, the end line and anything
+// after it dropped; CR LF line ends stay.
+std::string Unstuffed(std::string_view body) {
+    std::string out;
+    out.reserve(body.size());
+    std::size_t at = 0;
+    while (at < body.size()) {
+        const std::size_t end = body.find("\r\n", at);
+        const std::size_t next = end == std::string_view::npos ? body.size() : end + 2;
+        std::string_view line = body.substr(at, next - at);
+        if (line == ".\r\n" || line == ".") break;
+        if (line.starts_with("..")) line.remove_prefix(1);
+        out.append(line);
+        at = next;
+    }
+    return out;
+}
 
 }  // namespace
 
@@ -199,7 +218,7 @@ void ArticleViewer::ShowArticleText() {
         const std::size_t end = text.find("\r\n");
         text.erase(0, end == std::string::npos ? text.size() : end + 2);
     }
-    state_.text = std::move(text);
+    state_.text = Unstuffed(text);
     ++state_.revision;
     buffer_.Clear();
     Send("QUIT");

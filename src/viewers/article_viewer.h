@@ -20,7 +20,7 @@ struct ArticleChoice {
 // What frmViewArt shows. The logic writes it; the window renders it.
 struct ArticleViewerState {
     std::string title;
-    std::string text;    // Text1: the body with its CR LF line ends and its "." line
+    std::string text;  // Text1: the body unstuffed, with its CR LF line ends, without the "." line
     std::string status;  // the first panel of StatusBar1
     bool visible = false;
     std::uint64_t revision = 0;

@@ -297,6 +297,20 @@ TEST_F(ListsTest, SortedRowsAreQueuedInListOrderAndRemovedBySelection) {
     EXPECT_FALSE(table.Entry(4).InBatch || table.Entry(3).InBatch || !table.HeadersChanged);
     batch.RemoveFromBatch(2);  // the tag index still finds rows after the removal
     EXPECT_TRUE(Queued().empty());
+
+    // Rows a scan appends: one that falls in order keeps the list sorted, one that does not
+    // ends that (the window drops its arrow) until the next sort.
+    EXPECT_TRUE(views.Rows().Sorted());
+    AddArticle("g", "0.txt", "90");
+    views.UpdateHeaderList();
+    EXPECT_TRUE(views.Rows().Sorted());
+    AddArticle("g", "e.txt", "91");
+    views.UpdateHeaderList();
+    EXPECT_EQ(Listed().back(), "e.txt");
+    EXPECT_FALSE(views.Rows().Sorted());
+    views.RebuildHeaderList(false);
+    EXPECT_TRUE(views.Rows().Sorted());
+    EXPECT_EQ(Listed().front(), "e.txt");
 }
 
 TEST_F(ListsTest, MoveUpAndDownMoveOnlyTheFirstSelectedRow) {

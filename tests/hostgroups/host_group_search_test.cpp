@@ -86,6 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, SearchModesTest, ::testing::Values(
     SearchCase{"ContainsWithTrailingBlank", "test ", Mode::kContains,
                {"alt.binaries.test", "Alt.binaries.test", "misc.test"}},
     SearchCase{"LastGroup", "comp.", Mode::kStartsWith, {"comp.last"}},
+    SearchCase{"StartsWithNotInside", "binaries", Mode::kStartsWith, {}},
     SearchCase{"QueryLongerThanNames", "alt.binaries.test.d.more", Mode::kStartsWith, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on

@@ -70,6 +70,13 @@ TEST_F(CertificateCheckTest, ConnectionsMeetingTheSameCertificateShareOneQuestio
     EXPECT_EQ(later, 1);
     EXPECT_EQ(next, 1);
     EXPECT_EQ(asked.size(), 2u);
+    // Another certificate from that server is asked about again, in this run too.
+    ServerCertificate other = Certificate();
+    other.fingerprint.replace(0, 2, "CD");
+    int changed = 0;
+    check.Decide(other, Into(&changed));
+    EXPECT_EQ(changed, -1);
+    EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(CertificateCheckTest, ARefusalHoldsUntilTheUserConnectsAnew) {

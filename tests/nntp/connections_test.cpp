@@ -26,11 +26,15 @@ TEST_F(ConnectionsTest, ConnectRefusesWithoutServerNewsgroupsOrAUsablePort) {
     EXPECT_THAT(prompts.shown[1].text, StartsWith("Before scanning, you need to specify some"));
     EXPECT_THAT(windows.requests, ElementsAre("hide login", "options newsgroups", "add newsgroup"));
     AddGroups("alt.test=");
-    settings.News_Port = "99999";
+    settings.News_Port = "65536";  // one past the last port
     connections.ConnectScan();
     EXPECT_THAT(TakeLogged(), ElementsAre("Overflow"));
     EXPECT_TRUE(session.QuitSent && view.cmdScanEnabled);
     EXPECT_EQ(tcp1.connects, 0);
+    settings.News_Port = "65535";
+    connections.ConnectScan();
+    EXPECT_EQ(tcp1.connects, 1);
+    EXPECT_EQ(tcp1.remote_port, 65535);
 }
 
 TEST_F(ConnectionsTest, ConnectResetsTheSessionAndAStaleBurstState) {

@@ -47,10 +47,12 @@ TEST(TrustedCertificatesTest, DamagedLinesAreNeverTrustedAndNeverLost) {
         "news.example.net 99999999 " +
         Fingerprint('A') + "\n" +  // no port
         "news.example.net 563 " + Fingerprint('A').substr(3) + " extra\n" +
+        "news.example.net 563 " + std::string(64, 'G') + "\n" +  // the length, not the digits
         "news.example.net 563 ZZ" + Fingerprint('A').substr(2) + "\n" + std::string("\x01\xff\n");
     dir.Write(TrustedCertificates::kFileName, damaged);
     TrustedCertificates trusted(dir.Path());
     EXPECT_FALSE(trusted.IsTrusted("news.example.net", 563, Fingerprint('A')));
+    EXPECT_FALSE(trusted.IsTrusted("news.example.net", 563, std::string(64, 'G')));
     ASSERT_TRUE(trusted.Trust("news.example.net", 563, Fingerprint('A')));
     EXPECT_TRUE(trusted.IsTrusted("news.example.net", 563, Fingerprint('A')));
     EXPECT_TRUE(dir.Read(TrustedCertificates::kFileName).starts_with(damaged));

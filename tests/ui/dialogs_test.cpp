@@ -135,6 +135,14 @@ TEST_F(LoginDialogTest, SecureConnectionSwapsOnlyTheStandardPorts) {
     dialog.LoadFromSettings();
     EXPECT_TRUE(secure->isChecked());
     EXPECT_EQ(Field("txtPort")->text(), QStringLiteral("119"));
+    // A first run (no port in the file) starts at the default of the box's state.
+    for (const int on : {0, 1}) {
+        settings.News_Port = " ";
+        settings.chkSecure = on;
+        dialog.LoadFromSettings();
+        EXPECT_EQ(Field("txtPort")->text(), on ? QStringLiteral("563") : QStringLiteral("119"));
+        EXPECT_EQ(settings.News_Port, on ? "563" : "119");
+    }
     // The user's own port stays.
     Field("txtPort")->selectAll();
     QTest::keyClicks(Field("txtPort"), QStringLiteral("8563"));

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QHeaderView>
@@ -14,11 +16,13 @@
 #include <QTabBar>
 #include <QTest>
 #include <QToolButton>
+#include <QTimer>
 #include <QTreeView>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "support/fakes.h"
 #include "support/temp_dir.h"
@@ -28,6 +32,7 @@
 #include "ui/folder_picker.h"
 #include "ui/login_dialog.h"
 #include "ui/wait_window.h"
+#include "ui_test_support.h"
 
 namespace quillfin::ui {
 namespace {
@@ -176,6 +181,12 @@ TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveExitAndComeBack) {
     Click("cmdAddtoQue");  // already queued: nothing more
     EXPECT_EQ(Rows("ListView3"), 2);
     EXPECT_NE(Text("lblTotalBatchSize"), "Total batch size: 0.0mb");
+    // A screen reader reads what the status line, the counter and the totals show now.
+    for (const char* name : {"lblCapX", "lblMCount", "lblTotalBatchSize", "lblTotalBatchTime"}) {
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(Find<QLabel>(name));
+        ASSERT_NE(spoken, nullptr) << name;
+        EXPECT_EQ(spoken->text(QAccessible::Name).toStdString(), Text(name)) << name;
+    }
     SelectRows("ListView3", 1, 1);
     Click("cmdDelete");
     EXPECT_EQ(Rows("ListView3"), 1);
@@ -216,6 +227,35 @@ TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveExitAndComeBack) {
     EXPECT_EQ(Find<QTreeView>("ListView2")->columnWidth(3), 123);
     EXPECT_EQ(Program().groups.Count(), 2);
     EXPECT_EQ(Program().settings.News_Port, std::to_string(server_.Port()));
+}
+
+TEST_F(MainWindowTest, TheSplashFollowsAHeaderLoad) {
+    std::string file = "QFNHF06\r\n 900\r\n";
+    for (int i = 1; i <= 900; ++i)
+        file += "p" + std::to_string(i) +
+                ".jpg\r\nalt.test\r\n12-06-2026\r\nx@example.net\r\nFalse\r\n 0\r\n 1\r\n 100\r\n" +
+                std::to_string(i) + "\r\n\r\np.jpg\r\n";
+    dir_.Write("npending.dat", file);
+    // What the splash shows each time the load lets events run.
+    std::set<int> values;
+    QTimer sampler;
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->objectName() != "frmWait" || !top->isVisible()) continue;
+            auto* bar = top->findChild<QProgressBar*>("ProgressBar1");
+            if (top->findChild<QLabel*>("lblNFO")->text() != "Loading Headers" ||
+                bar->maximum() != 900)
+                continue;
+            if (values.insert(bar->value()).second && bar->value() >= 450 && bar->value() < 460)
+                SaveShot(top, "frmWait-loading-headers");
+        }
+    });
+    sampler.start(0);
+    StartProgram();
+    sampler.stop();
+    EXPECT_GT(values.size(), 10u);  // the bar moves; not one picture at the end
+    EXPECT_EQ(Program().table.HeaderCount(), 900);
+    EXPECT_FALSE(app_->Wait()->isVisible());
 }
 
 TEST_F(MainWindowTest, StopDuringAScanEndsItAndGivesTheWindowBack) {

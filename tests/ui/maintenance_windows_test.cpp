@@ -186,8 +186,7 @@ TEST_F(MaintenanceWindowsTest, ViewTextFetchesTheBodyFromTheServer) {
         },
         10000))
         << Program().viewer.State().status;
-    EXPECT_EQ(text->toPlainText(),
-              "Line one of the notes\n..a line that begins with a dot\nend\n.\n");
+    EXPECT_EQ(text->toPlainText(), "Line one of the notes\n.a line that begins with a dot\nend\n");
     EXPECT_EQ(viewer->windowTitle(), "Beach notes");
     // Server text is never taken for markup.
     EXPECT_EQ(In<QLabel>(viewer, "StatusBar1_Panel1")->textFormat(), Qt::PlainText);
@@ -218,7 +217,8 @@ TEST_F(MaintenanceWindowsTest, DoubleClickOnAnMp3PostingPlaysItsFirstPartDecoded
     EXPECT_EQ(In<QLabel>(window, "Label1")->textFormat(), Qt::PlainText);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !files.opened.empty(); }, 10000))
         << Program().mp3_preview.State().status;
-    EXPECT_EQ(files.opened[0].toLocalFile().toStdString(), dir_.File("dl/Quillfin MP3 Preview.MP3"));
+    EXPECT_EQ(files.opened[0].toLocalFile().toStdString(),
+              dir_.File("dl/Quillfin MP3 Preview.MP3"));
     EXPECT_EQ(dir_.Read("dl/Quillfin MP3 Preview.MP3"), kTune);
     window->Render();
     EXPECT_FALSE(window->isVisible());

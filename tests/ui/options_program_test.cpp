@@ -9,12 +9,15 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "support/fakes.h"
@@ -22,10 +25,14 @@
 #include "ui/about_box.h"
 #include "ui/add_group_dialog.h"
 #include "ui/application.h"
-#include "ui/host_groups_window.h"
+#include "ui/article_viewer_window.h"
+#include "ui/find_window.h"
 #include "ui/folder_picker.h"
+#include "ui/help_window.h"
+#include "ui/host_groups_window.h"
 #include "ui/login_dialog.h"
 #include "ui/main_window.h"
+#include "ui/mp3_preview_window.h"
 #include "ui/options_window.h"
 #include "ui_test_support.h"
 
@@ -176,40 +183,71 @@ TEST_F(OptionsProgramTest, WindowEditsReachTheFilterAndTheSettingsFileAtExit) {
 
 TEST_F(OptionsProgramTest, HelpOpensTheTopicOfTheWindowAndSaysSoWhenMissing) {
     StartProgram();
+    std::vector<QUrl> helped;
+    bool desktop_fails = false;
+    app_->SetDesktopOpener([&](const QUrl& url, const std::function<void()>& failed) {
+        helped.push_back(url);
+        if (desktop_fails) failed();
+    });
     Click(app_->Main(), "cmdHelp");  // no pages in the program's folder or beside the tests
     ASSERT_EQ(prompts_.shown.size(), 1u);
     EXPECT_NE(prompts_.shown[0].text.find("help pages are not installed"), std::string::npos);
-    EXPECT_TRUE(urls_.opened.empty());
+    EXPECT_TRUE(helped.empty());
 
     InstallHelp();
+    const auto press_f1 = [](QWidget* window) {
+        window->show();
+        QApplication::setActiveWindow(window);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window)) << window->objectName().toStdString();
+        QTest::keyClick(window, Qt::Key_F1);
+    };
     Click(app_->Main(), "cmdHelp");
     Click(app_->Main(), "cmdOptions");
     Click(app_->Options(), "cmdHelp");
     app_->ShowOptionsWindow();
-    QApplication::setActiveWindow(app_->Options());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(app_->Options()));
-    QTest::keyClick(app_->Options(), Qt::Key_F1);
+    press_f1(app_->Options());
     Click(app_->Options(), "cmdAddOne");
-    QApplication::setActiveWindow(app_->AddGroup());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(app_->AddGroup()));
-    QTest::keyClick(app_->AddGroup(), Qt::Key_F1);
+    press_f1(app_->AddGroup());
     Click(app_->AddGroup(), "cmdWebSiteNGSearch");
+    app_->AddGroup()->hide();
+    for (QWidget* window :
+         {static_cast<QWidget*>(app_->Find()), static_cast<QWidget*>(app_->HostGroups()),
+          static_cast<QWidget*>(app_->Viewer()), static_cast<QWidget*>(app_->Mp3Preview()),
+          app_->Picker()->findChild<QWidget*>("frmMakePath")}) {
+        ASSERT_NE(window, nullptr);
+        press_f1(window);
+        window->hide();
+    }
 
-    const char* topics[] = {"main", "options", "options", "add-newsgroup"};
-    ASSERT_EQ(urls_.opened.size(), 5u);
-    const std::string page =
-        QUrl::fromLocalFile(QString::fromStdString(dir_.File("help/quillfin-help.html")))
-            .toLocalFile()
-            .toStdString();
+    const char* topics[] = {"main",        "options",        "options",     "add-newsgroup", "find",
+                            "host-groups", "article-viewer", "mp3-preview", "make-folder"};
+    ASSERT_EQ(helped.size(), std::size(topics));
+    const QUrl page =
+        QUrl::fromLocalFile(QString::fromStdString(dir_.File("help/quillfin-help.html")));
     const std::string html = dir_.Read("help/quillfin-help.html");
-    for (std::size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(urls_.opened[i].toLocalFile().toStdString(), page) << i;
-        EXPECT_EQ(urls_.opened[i].fragment().toStdString(), topics[i]) << i;
+    for (std::size_t i = 0; i < helped.size(); ++i) {
+        EXPECT_EQ(helped[i].adjusted(QUrl::RemoveFragment), page) << i;
+        EXPECT_EQ(helped[i].fragment().toStdString(), topics[i]) << i;
         // The page has the section the topic names.
         EXPECT_NE(html.find("id=\"" + std::string(topics[i]) + "\""), std::string::npos);
     }
-    EXPECT_EQ(urls_.opened[4].scheme(), "https");
+    ASSERT_EQ(urls_.opened.size(), 1u);
+    EXPECT_EQ(urls_.opened[0].scheme(), "https");
     EXPECT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(app_->Help(), nullptr);
+
+    // A desktop with no browser: the page in a window of the program's own, at the section.
+    desktop_fails = true;
+    press_f1(app_->Find());
+    HelpWindow* help = app_->Help();
+    ASSERT_NE(help, nullptr);
+    EXPECT_TRUE(help->isVisible());
+    auto* browser = Find<QTextBrowser>(help, "txtHelp");
+    EXPECT_EQ(browser->source(), page);
+    EXPECT_TRUE(browser->toPlainText().contains(QStringLiteral("Search even deleted headers")));
+    EXPECT_GT(browser->verticalScrollBar()->value(), 0);  // not left at the top of the page
+    SaveShot(help, "help_window_find");
+    app_->Find()->hide();
 
     // The host button trades the dialog for the server's group list.
     app_->AddGroup()->show();

@@ -13,7 +13,9 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr const char* kBody =
-    "222 0 <a@b> body\r\nfirst line\r\n..leading dot kept\r\n\r\nlast line\r\n.\r\n";
+    "222 0 <a@b> body\r\nfirst line\r\n..leading dot\r\n..\r\n\r\nlast line\r\n.\r\n";
+// What the reader sees: the stuffing undone, the end line gone.
+constexpr const char* kShown = "first line\r\n.leading dot\r\n.\r\n\r\nlast line\r\n";
 
 class ArticleViewerTest : public ScanFixture {
   protected:
@@ -59,8 +61,7 @@ TEST_P(ViewerExchangeTest, SendsShowsAndLogs) {
     std::string shown;
     for (const auto& box : prompts.shown) shown += box.text + "|";
     EXPECT_EQ(shown, c.shown);
-    EXPECT_EQ(viewer.State().text,
-              c.textShown ? "first line\r\n..leading dot kept\r\n\r\nlast line\r\n.\r\n" : "");
+    EXPECT_EQ(viewer.State().text, c.textShown ? kShown : "");
 }
 
 // clang-format off
@@ -115,24 +116,35 @@ TEST_F(ArticleViewerTest, ABodySplitAtEveryByteShowsOnlyOnceTheEndLineIsIn) {
     }
     EXPECT_EQ(viewer.State().status, "Please wait (downloading)...  ");
     EXPECT_THAT(Say(body.substr(body.size() - 1)), ElementsAre("QUIT"));
-    EXPECT_EQ(viewer.State().text, std::string(kBody).substr(18));
+    EXPECT_EQ(viewer.State().text, kShown);
     EXPECT_EQ(viewer.State().status, "");
     EXPECT_EQ(viewer.State().title, "A subject (1/2)");
 }
 
-TEST_F(ArticleViewerTest, AReplyPastTheCapIsDroppedLoggedAndClosed) {
-    viewers::ArticleViewer small{connections, 64};
-    small.AttachSocket(&socket);
-    small.Open({"alt.test", "5", "s"});
-    Say("200 ready\r\n");
-    Say("211 3 1 3 alt.test\r\n");
-    TakeLogged();
-    EXPECT_THAT(Say("222 body\r\n" + std::string(40, 'x')), IsEmpty());
-    EXPECT_THAT(Say(std::string(40, 'y') + "\r\n.\r\n"), IsEmpty());
-    EXPECT_EQ(socket.closes, 1);
-    EXPECT_THAT(TakeLogged(), ElementsAre("Reply larger than 64 bytes, connection closed"));
-    EXPECT_EQ(small.State().text, "");
-    EXPECT_TRUE(small.Buffer().empty());
+TEST_F(ArticleViewerTest, AReplyOfTheCapIsShownOneByteMoreIsDroppedLoggedAndClosed) {
+    for (const std::size_t extra : {0, 1}) {
+        viewers::ArticleViewer small{connections, 64};
+        small.AttachSocket(&socket);
+        small.Open({"alt.test", "5", "s"});
+        Say("200 ready\r\n");
+        Say("211 3 1 3 alt.test\r\n");
+        TakeLogged();
+        const int closes = socket.closes;
+        // 10 + 49 + 5 bytes: exactly the cap, then one more.
+        const std::string lines = std::string(49 + extra, 'x') + "\r\n.\r\n";
+        EXPECT_THAT(Say("222 body\r\n" + lines.substr(0, 30)), IsEmpty());
+        const auto sent = Say(lines.substr(30));
+        if (extra == 0) {
+            EXPECT_THAT(sent, ElementsAre("QUIT"));
+            EXPECT_EQ(small.State().text, std::string(49, 'x') + "\r\n");
+            continue;
+        }
+        EXPECT_THAT(sent, IsEmpty());
+        EXPECT_EQ(socket.closes, closes + 1);
+        EXPECT_THAT(TakeLogged(), ElementsAre("Reply larger than 64 bytes, connection closed"));
+        EXPECT_EQ(small.State().text, "");
+        EXPECT_TRUE(small.Buffer().empty());
+    }
 }
 
 TEST_F(ArticleViewerTest, NoServerNoConnectionAndAnOpenSocketIsClosedFirst) {
