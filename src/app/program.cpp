@@ -56,6 +56,8 @@ Program::Program(std::string program_dir, Services services)
     scan.SetSoundPlayer(&services_.sounds);
     scan.SetCallouts(this);
     download.SetCallouts(this);
+    decoder.SetJournal(storage::ProgramFile(program_dir_, "BATCH.JNL"));
+    batch.onRemovedByUser = [this](std::int32_t index) { decoder.Discard(index); };
     // A batch that ends by itself leaves nothing for a countdown to restart.
     download.onBatchDone = [this] { session.RestartIsDownload = false; };
     services_.timer1.SetInterval(0);
@@ -111,6 +113,8 @@ void Program::Main(StartupScreens& screens) {
     settings_file_.ReadColumnSizes(columns);
     screens.SetSplashProgress(9);
     store.LoadHeaders();
+    // A batch cut short last time goes on from what it left on disk.
+    decoder.Resume();
     views.FillGroupFilter();
     screens.ShowMainWindow();
     screens.HideSplash();

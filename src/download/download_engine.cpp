@@ -232,6 +232,7 @@ void DownloadEngine::SendDownloadGroup() {
 }
 
 void DownloadEngine::FinishBatch() {
+    decoder_.CompactJournal();
     session_.DownloadState = 0;
     session_.DownloadBusy = 0;
     connections_.QuitConnection(2);

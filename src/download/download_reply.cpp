@@ -151,7 +151,8 @@ void DownloadEngine::SkipPosting() {
     LogLine("Bad article number!  Skipping " + subject + ".");
     session_.DownloadBusy = 0;
     session_.DownloadState = 999;
-    // Parts already retrieved keep their files; queued again, the posting goes on from there.
+    // The posting cannot be finished: what was fetched for it would only lie on disk.
+    decoder_.Discard(current_entry_);
     batch_.RemoveFromBatch(current_entry_);
     DownloadStep();
 }

@@ -41,6 +41,7 @@ std::string PartFiles::Write(const headers::PartRef& part, const std::string& fo
         if (WriteNewFile(path, text)) {
             Remove(part);
             paths_[KeyOf(part)] = path;
+            if (journal_ != nullptr) journal_->PartStored(KeyOf(part), path);
             return path;
         }
         const int error = errno;
@@ -60,6 +61,7 @@ void PartFiles::Remove(const headers::PartRef& part) {
     auto found = paths_.find(KeyOf(part));
     if (found == paths_.end()) return;
     std::remove(found->second.c_str());
+    if (journal_ != nullptr) journal_->PartRemoved(found->first);
     paths_.erase(found);
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "download/download_journal.h"
 #include "headers/header_entry.h"
 
 namespace quillfin::download {
@@ -28,6 +29,13 @@ class PartFiles {
     // Deletes the part's file and forgets it.
     void Remove(const headers::PartRef& part);
     std::size_t Count() const { return paths_.size(); }
+    const std::map<std::pair<std::string, std::string>, std::string>& All() const {
+        return paths_;
+    }
+    // Takes a part's file as its own again (a batch cut short goes on).
+    void Adopt(const headers::PartRef& part, const std::string& path) { paths_[KeyOf(part)] = path; }
+    // Each file written and removed is noted there.
+    void SetJournal(DownloadJournal* journal) { journal_ = journal; }
 
   private:
     using Key = std::pair<std::string, std::string>;  // group, article number
@@ -36,6 +44,7 @@ class PartFiles {
     }
 
     std::map<Key, std::string> paths_;
+    DownloadJournal* journal_ = nullptr;
 };
 
 }  // namespace quillfin::download

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -12,9 +13,18 @@
 #include "common/text.h"
 #include "download/child_decoder_library.h"
 #include "download/file_names.h"
+#include "download/download_journal.h"
 #include "download/yenc_decoder.h"
 
 namespace quillfin::download {
+
+namespace {
+
+DownloadJournal::Key KeyOf(const headers::PartRef& part) {
+    return {part.Group.str(), part.ArticleNumber};
+}
+
+}  // namespace
 
 PostingDecoder::PostingDecoder(headers::HeaderTable& table, headers::BatchQueue& batch,
                                const storage::Settings& settings, storage::ActivityLog& log,
@@ -175,6 +185,73 @@ std::string PostingDecoder::TakeWriteFailure() {
     return std::exchange(write_failure_, std::string());
 }
 
+void PostingDecoder::SetJournal(const std::string& path) {
+    journal_ = DownloadJournal(path);
+    files_.SetJournal(&journal_);
+    yenc_.SetJournal(&journal_);
+}
+
+void PostingDecoder::Resume() {
+    DownloadJournal::State saved = journal_.Load();
+    DownloadJournal::State kept;
+    std::error_code ignored;
+    for (std::int32_t i = 1; i <= table_.HeaderCount(); ++i) {
+        headers::HeaderEntry& entry = table_.Entry(i);
+        if (entry.Parts.empty() || !entry.InBatch) continue;
+        const DownloadJournal::Key first = KeyOf(entry.Parts.front());
+        if (auto filed = saved.filed.find(first); filed != saved.filed.end()) {
+            // Filed, and the program stopped before the batch could say so.
+            LogLine(filed->second + " was filed before the program stopped");
+            batch_.RemoveFromBatch(i);
+            continue;
+        }
+        for (headers::PartRef& part : entry.Parts) {
+            auto found = saved.partFiles.find(KeyOf(part));
+            if (found == saved.partFiles.end()) continue;
+            if (std::filesystem::is_regular_file(found->second, ignored)) {
+                files_.Adopt(part, found->second);
+                part.Retrieved = true;
+                kept.partFiles.insert(*found);
+            }
+            saved.partFiles.erase(found);
+        }
+        auto yenc = saved.yencPostings.find(first);
+        if (yenc == saved.yencPostings.end()) continue;
+        if (std::filesystem::is_regular_file(yenc->second.path, ignored)) {
+            yenc_.Adopt(entry, yenc->second);
+            for (headers::PartRef& part : entry.Parts)
+                if (yenc->second.parts.contains(KeyOf(part))) part.Retrieved = true;
+            kept.yencPostings.insert(*yenc);
+        }
+        saved.yencPostings.erase(yenc);
+    }
+    // What belongs to no queued posting any more would lie there for ever.
+    for (const auto& [key, path] : saved.partFiles) std::remove(path.c_str());
+    for (const auto& [key, posting] : saved.yencPostings) std::remove(posting.path.c_str());
+    journal_.Rewrite(kept);
+}
+
+void PostingDecoder::Discard(std::int32_t index) {
+    if (index < 1 || index > table_.HeaderCount()) return;
+    headers::HeaderEntry& entry = table_.Entry(index);
+    const std::vector<DownloadJournal::Key> held = yenc_.Discard(entry);
+    for (headers::PartRef& part : entry.Parts) {
+        const bool inFile = std::find(held.begin(), held.end(), KeyOf(part)) != held.end();
+        if (!inFile && files_.PathOf(part).empty() && part.Body.empty()) continue;
+        if (!kept_for_user_.contains(KeyOf(part))) files_.Remove(part);
+        part.Body.clear();
+        part.Retrieved = false;
+    }
+}
+
+void PostingDecoder::CompactJournal() {
+    DownloadJournal::State state;
+    for (const auto& [key, path] : files_.All())
+        if (!kept_for_user_.contains(key)) state.partFiles[key] = path;
+    yenc_.Describe(state);
+    journal_.Rewrite(state);
+}
+
 void PostingDecoder::Cancel() {
     cancelled_ = true;
     library_.Cancel();
@@ -199,6 +276,15 @@ bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& deco
     // A disk that would not take the posting, or a stop, is no bad decode: it stays queued
     // with its parts.
     if (!ok && (!write_failure_.empty() || cancelled_)) return false;
+    const headers::HeaderEntry& entry = table_.Entry(index);
+    if (ok && !entry.Parts.empty()) journal_.Filed(KeyOf(entry.Parts.front()), decodedName);
+    if (!ok && settings_.chkSaveDecodes == 1) {
+        for (const headers::PartRef& part : entry.Parts) {
+            if (files_.PathOf(part).empty()) continue;
+            kept_for_user_.insert(KeyOf(part));
+            journal_.PartRemoved(KeyOf(part));
+        }
+    }
     if (ok || settings_.chkSaveDecodes != 1) RemoveTempFiles(index);
     LogLine(decodedName + (ok ? " decode successful... " : " decode error... "));
     batch_.RemoveFromBatch(index);

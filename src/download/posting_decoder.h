@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <set>
 #include <string_view>
 
 #include "common/event_pump.h"
@@ -33,6 +34,17 @@ class PostingDecoder {
     bool DecodePosting(std::int32_t index);
     // Ends a decode that is under way (the batch was stopped): its posting stays queued.
     void Cancel();
+
+    // Keeps a journal of what the batch puts on disk in this file.
+    void SetJournal(const std::string& path);
+    // At start-up: queued postings take back what a batch cut short left on disk, postings
+    // filed meanwhile leave the batch, and what belongs to no queued posting is removed.
+    void Resume();
+    // A posting taken out of the batch (by the user, or for a missing article): what was
+    // fetched for it is removed, and its parts are fetched anew if it is queued again.
+    void Discard(std::int32_t index);
+    // When a batch has ended: the journal keeps only what is still held.
+    void CompactJournal();
     // Creates Download_Path/<group> when missing; failures are ignored.
     void EnsureGroupFolder(const std::string& group);
     // The folder a posting's files go to, with a trailing '/'.
@@ -71,6 +83,9 @@ class PostingDecoder {
     bool keep_bodies_ = false;
     std::string write_failure_;
     bool cancelled_ = false;
+    DownloadJournal journal_;
+    // Parts of failed decodes kept for the user: no longer the journal's to remove.
+    std::set<DownloadJournal::Key> kept_for_user_;
 };
 
 }  // namespace quillfin::download

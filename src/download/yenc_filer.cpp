@@ -113,6 +113,8 @@ void YencFiler::Collect() {
             if (!outcome) continue;
             state.collected = true;
             state.outcome = std::move(*outcome);
+            if (journal_ != nullptr && state.outcome.writeError.empty())
+                journal_->YencWritten(key, posting.path, partKey, state.outcome);
             std::string& article = state.outcome.article;
             if (!state.outcome.writeError.empty()) {
                 // A part the disk would not take stays in memory: that is no bad decode.
@@ -133,6 +135,43 @@ void YencFiler::Collect() {
                 if (!state.savedRaw) continue;
             }
             std::string().swap(article);
+        }
+    }
+}
+
+void YencFiler::Adopt(const headers::HeaderEntry& entry,
+                      const DownloadJournal::YencPosting& saved) {
+    if (entry.Parts.empty()) return;
+    Posting& posting = postings_[KeyOf(entry.Parts.front())];
+    posting.path = saved.path;
+    for (const auto& [key, part] : saved.parts) {
+        PartState& state = posting.parts[key];
+        state.collected = true;
+        state.outcome = part.outcome;
+    }
+}
+
+std::vector<YencFiler::Key> YencFiler::Discard(const headers::HeaderEntry& entry) {
+    std::vector<Key> held;
+    auto found = entry.Parts.empty() ? postings_.end() : postings_.find(KeyOf(entry.Parts.front()));
+    if (found == postings_.end()) return held;
+    worker_.WaitIdle(pump_);
+    Collect();
+    for (const auto& [key, state] : found->second.parts) held.push_back(key);
+    std::remove(found->second.path.c_str());
+    if (journal_ != nullptr) journal_->YencDropped(found->first);
+    postings_.erase(found);
+    return held;
+}
+
+void YencFiler::Describe(DownloadJournal::State& state) {
+    for (const auto& [key, posting] : postings_) {
+        DownloadJournal::YencPosting& saved = state.yencPostings[key];
+        saved.path = posting.path;
+        for (const auto& [partKey, part] : posting.parts) {
+            if (!part.collected || !part.outcome.writeError.empty()) continue;
+            saved.parts[partKey].outcome = part.outcome;
+            saved.parts[partKey].outcome.article.clear();
         }
     }
 }
@@ -248,6 +287,7 @@ YencFiler::Result YencFiler::File(headers::HeaderEntry& entry, const std::string
     if (!placed) std::remove(posting.path.c_str());
     bool bodies = false;
     for (const headers::PartRef& part : entry.Parts) bodies = bodies || !part.Body.empty();
+    if (journal_ != nullptr) journal_->YencDropped(found->first);
     postings_.erase(found);
     if (ok) return Result::kFiled;
     return bodies ? Result::kKeepBodies : Result::kFailed;

@@ -5,8 +5,10 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/event_pump.h"
+#include "download/download_journal.h"
 #include "download/part_files.h"
 #include "download/yenc_worker.h"
 #include "headers/header_entry.h"
@@ -30,6 +32,15 @@ class YencFiler {
                const std::string& folder, std::string& reply);
     // Whether any article of the posting came this way.
     bool Holds(const headers::HeaderEntry& entry) const;
+    // Each part written and each posting's file dropped is noted there.
+    void SetJournal(DownloadJournal* journal) { journal_ = journal; }
+    // Takes a posting's unfinished file as its own again, with the parts already in it.
+    void Adopt(const headers::HeaderEntry& entry, const DownloadJournal::YencPosting& posting);
+    // Forgets a posting and removes its unfinished file; returns the parts that were in it.
+    std::vector<std::pair<std::string, std::string>> Discard(const headers::HeaderEntry& entry);
+    // The postings held now, as the journal keeps them.
+    void Describe(DownloadJournal::State& state);
+
     // "folder: reason" for the first article the disk would not take since the last call;
     // the article is kept in memory and written again when its posting is filed.
     std::string TakeWriteFailure();
@@ -85,6 +96,7 @@ class YencFiler {
     PartFiles& files_;
     std::map<Key, Posting> postings_;  // by the key of the posting's first part
     std::string failure_;
+    DownloadJournal* journal_ = nullptr;
     YencWorker worker_;
 };
 

@@ -99,7 +99,10 @@ void BatchQueue::RemoveSelected() {
         return;
     }
     std::vector<std::int32_t> tags = rows_.SelectedTags();
-    for (auto tag = tags.rbegin(); tag != tags.rend(); ++tag) Unqueue(*tag);
+    for (auto tag = tags.rbegin(); tag != tags.rend(); ++tag) {
+        Unqueue(*tag);
+        if (onRemovedByUser) onRemovedByUser(*tag);
+    }
     // One pass over the rows instead of one erase per selected row.
     rows_.RemoveSelected();
     ShowTotal(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 
 #include "common/main_view_state.h"
@@ -38,6 +39,8 @@ class BatchQueue {
     void AddSelected(const RowList& header_rows);
     // Remove: the selected batch rows, or the message "Nothing selected.".
     void RemoveSelected();
+    // Told of each posting the user takes out of the batch: what was fetched for it can go.
+    std::function<void(std::int32_t index)> onRemovedByUser;
     // Move Up / Move Down: the first selected row one place; nothing at the ends.
     void MoveUp();
     void MoveDown();
