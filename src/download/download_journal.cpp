@@ -73,15 +73,25 @@ void DownloadJournal::Append(const std::string& line) const {
     ::close(fd);
 }
 
+void DownloadJournal::PartWriting(const Key& part, const std::string& path) {
+    Append(Join({"W", part.first, part.second, path}));
+}
+
 void DownloadJournal::PartStored(const Key& part, const std::string& path) {
     Append(Join({"P", part.first, part.second, path}));
 }
+
+void DownloadJournal::PartAbandoned(const std::string& path) { Append(Join({"X", path})); }
 
 void DownloadJournal::PartRemoved(const Key& part) { Append(Join({"R", part.first, part.second})); }
 
 void DownloadJournal::YencWritten(const Key& posting, const std::string& path, const Key& part,
                                   const YencWorker::Outcome& outcome) {
     Append(Join(YencFields(posting, path, part, outcome)));
+}
+
+void DownloadJournal::YencCreated(const Key& posting, const std::string& path) {
+    Append(Join({"T", posting.first, posting.second, path}));
 }
 
 void DownloadJournal::YencDropped(const Key& posting) {
@@ -99,10 +109,14 @@ DownloadJournal::State DownloadJournal::Load() const {
     for (std::string line; std::getline(in, line);) {
         if (in.eof()) break;  // no line break: cut short by a kill
         const std::vector<std::string> f = Split(line);
+        if (f.size() == 2 && f[0] == "X") state.unfinished.erase(f[1]);
         if (f.size() < 3) continue;
         const Key key{f[1], f[2]};
-        if (f[0] == "P" && f.size() == 4) {
+        if (f[0] == "W" && f.size() == 4) {
+            state.unfinished[f[3]] = key;
+        } else if (f[0] == "P" && f.size() == 4) {
             state.partFiles[key] = f[3];
+            state.unfinished.erase(f[3]);
         } else if (f[0] == "R") {
             state.partFiles.erase(key);
         } else if (f[0] == "Y" && f.size() == 15) {
@@ -119,6 +133,8 @@ DownloadJournal::State DownloadJournal::Load() const {
             o.problem = f[13];
             o.header.name = f[14];
             o.length = o.header.end - o.header.begin + 1;
+        } else if (f[0] == "T" && f.size() == 4) {
+            state.yencPostings[key].path = f[3];
         } else if (f[0] == "Z") {
             state.yencPostings.erase(key);
         } else if (f[0] == "F" && f.size() == 4) {
@@ -133,9 +149,11 @@ bool DownloadJournal::Rewrite(const State& state) const {
     std::string text;
     for (const auto& [part, path] : state.partFiles)
         text += Join({"P", part.first, part.second, path});
-    for (const auto& [key, posting] : state.yencPostings)
+    for (const auto& [key, posting] : state.yencPostings) {
+        text += Join({"T", key.first, key.second, posting.path});
         for (const auto& [part, p] : posting.parts)
             text += Join(YencFields(key, posting.path, part, p.outcome));
+    }
     const std::string temp = path_ + ".new";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);

@@ -28,13 +28,20 @@ class DownloadJournal {
         std::map<Key, std::string> partFiles;     // part -> its ".UUE"
         std::map<Key, YencPosting> yencPostings;  // first part -> its ".part"
         std::map<Key, std::string> filed;         // first part -> the filed file
+        std::map<std::string, Key> unfinished;    // files begun and never finished
     };
 
     // An empty path keeps no journal (the tests' decoders).
     explicit DownloadJournal(std::string path = {}) : path_(std::move(path)) {}
 
+    // Before a part's file is written, and once it is whole: a file cut short by a kill is
+    // known as such and removed.
+    void PartWriting(const Key& part, const std::string& path);
     void PartStored(const Key& part, const std::string& path);
+    void PartAbandoned(const std::string& path);
     void PartRemoved(const Key& part);
+    // Before anything is written into it: a kill right after must not leave it unknown.
+    void YencCreated(const Key& posting, const std::string& path);
     void YencWritten(const Key& posting, const std::string& path, const Key& part,
                      const YencWorker::Outcome& outcome);
     void YencDropped(const Key& posting);

@@ -38,6 +38,7 @@ std::string PartFiles::Write(const headers::PartRef& part, const std::string& fo
     for (int tries = 0; tries < kMaxTries; ++tries) {
         const std::string path = UniquePath(folder, name + ".UUE");
         if (path.empty()) break;
+        if (journal_ != nullptr) journal_->PartWriting(KeyOf(part), path);
         if (WriteNewFile(path, text)) {
             Remove(part);
             paths_[KeyOf(part)] = path;
@@ -45,6 +46,8 @@ std::string PartFiles::Write(const headers::PartRef& part, const std::string& fo
             return path;
         }
         const int error = errno;
+        // Not written, so not ours: a start after a kill must leave that name alone.
+        if (journal_ != nullptr) journal_->PartAbandoned(path);
         if (UniquePath(folder, name + ".UUE") != path) continue;
         errno = error;
         break;  // the name was free and still failed: the folder is not writable

@@ -227,6 +227,7 @@ void PostingDecoder::Resume() {
     }
     // What belongs to no queued posting any more would lie there for ever.
     for (const auto& [key, path] : saved.partFiles) std::remove(path.c_str());
+    for (const auto& [path, key] : saved.unfinished) std::remove(path.c_str());
     for (const auto& [key, posting] : saved.yencPostings) std::remove(posting.path.c_str());
     journal_.Rewrite(kept);
 }

@@ -95,6 +95,7 @@ bool YencFiler::Store(const headers::HeaderEntry& entry, const headers::PartRef&
             }
         }
         if (path.empty()) return false;
+        if (journal_ != nullptr) journal_->YencCreated(key, path);
         found = postings_.emplace(key, Posting{path, {}}).first;
     }
     Collect();
