@@ -156,7 +156,9 @@ std::vector<YencFiler::Key> YencFiler::Discard(const headers::HeaderEntry& entry
     std::vector<Key> held;
     auto found = entry.Parts.empty() ? postings_.end() : postings_.find(KeyOf(entry.Parts.front()));
     if (found == postings_.end()) return held;
-    worker_.WaitIdle(pump_);
+    // Called from inside a reply handler: no events run here, the worker's queue is short.
+    common::NoEventPump none;
+    worker_.WaitIdle(none);
     Collect();
     for (const auto& [key, state] : found->second.parts) held.push_back(key);
     std::remove(found->second.path.c_str());
