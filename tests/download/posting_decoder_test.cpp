@@ -418,6 +418,20 @@ TEST(FileNamesTest, UniquePathCountsUpAndTreatsALinkAsTaken) {
     EXPECT_FALSE(fs::exists(dir.File("nowhere")));
 }
 
+TEST(PartFilesTest, APartWrittenTwiceLeavesOneFileTheSecond) {
+    TempDir dir;
+    download::PartFiles files;
+    headers::PartRef part;
+    part.ArticleNumber = "9";
+    part.Group = "alt.test";
+    files.Write(part, dir.Path(), "first\r\n.\r\n");
+    const std::string second = files.Write(part, dir.Path(), "second\r\n.\r\n");
+    EXPECT_EQ(files.Count(), 1u);
+    EXPECT_EQ(files.PathOf(part), second);
+    EXPECT_EQ(ReadFile(second), "second\r\n");
+    EXPECT_FALSE(fs::exists(dir.File("9.UUE")));
+}
+
 TEST(PartFilesTest, ArticleTextUndoesDotStuffingAndDropsTheEndLine) {
     using download::PartFiles;
     EXPECT_EQ(PartFiles::ArticleText("220 1 <a> article\r\nS: x\r\n\r\n..dot\r\nM\r\n.\r\n"),
