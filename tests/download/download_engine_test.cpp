@@ -80,7 +80,8 @@ struct ReplyCase {
 };
 void PrintTo(const ReplyCase& c, std::ostream* os) { *os << ::testing::PrintToString(c.chunk); }
 
-constexpr const char* kNoLogin = "Error, server wanted a login, but authentication is switched off.";
+constexpr const char* kNoLogin =
+    "Error, server wanted a login, but authentication is switched off.";
 
 // clang-format off
 const ReplyCase kReplies[] = {
@@ -259,6 +260,22 @@ TEST_F(DownloadEngineTest, ADiskThatWillNotTakeAnArticleStopsTheBatchAndLosesNot
           {replies["3"], "QUIT"}});
     EXPECT_TRUE(Filed("y.bin"));
     EXPECT_TRUE(Filed("b.bin"));
+}
+
+// Another run holds the decoding library: the posting is passed over, not retried for ever
+// inside one step with the window frozen.
+TEST_F(DownloadEngineTest, APostingTheDecoderCannotTakeNowStaysQueuedAndTheWalkEnds) {
+    const std::int32_t a = AddFilePosting("a.bin", {"1"});
+    FetchingFirst("211 1 1 1 alt.test\r\n");
+    download::UuDecoderLibrary other;
+    ASSERT_TRUE(other.StartRun());
+    EXPECT_THAT(Say(replies["1"]), ElementsAre("QUIT"));
+    EXPECT_THAT(TakeLogged(), Contains("decode err -- the decoder is busy with another posting"));
+    EXPECT_TRUE(table.Entry(a).InBatch);
+    other.EndRun();
+    engine->DownloadStep();
+    EXPECT_TRUE(Filed("a.bin"));
+    EXPECT_FALSE(table.Entry(a).InBatch);
 }
 
 TEST_F(DownloadEngineTest, TimeRemainingCaptions) {
