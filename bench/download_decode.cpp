@@ -50,27 +50,6 @@ struct Original {
     std::string bytes;
 };
 
-std::string RandomBytes(std::size_t size, std::uint64_t seed) {
-    std::mt19937_64 random(seed);
-    std::string out(size, '\0');
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        const std::uint64_t word = random();
-        std::memcpy(out.data() + i, &word, 8);
-    }
-    for (; i < size; ++i) out[i] = char(random());
-    return out;
-}
-
-double ResidentMegabytes() {
-    long pages = 0, resident = 0;
-    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
-        std::fclose(statm);
-    }
-    return double(resident) * double(::sysconf(_SC_PAGESIZE)) / 1e6;
-}
-
 // The peak resident size since the last ResetPeak, from the kernel's own count.
 double PeakResidentMegabytes() {
     std::ifstream status("/proc/self/status");

@@ -4,11 +4,15 @@
 // answer Yes at once, windows that are never shown, sounds that are never played, and a fresh
 // folder to keep its files in.
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <QEventLoop>
 #include <QTimer>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "app/program.h"
@@ -34,6 +38,28 @@ struct NoWindows : app::ProgramWindows {
 struct NoSounds : nntp::SoundPlayer {
     void Play(const std::string&) override {}
 };
+
+// Bytes that do not compress, the same for the same seed.
+inline std::string RandomBytes(std::size_t size, std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    std::string out(size, '\0');
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const std::uint64_t word = random();
+        std::memcpy(out.data() + i, &word, 8);
+    }
+    for (; i < size; ++i) out[i] = char(random());
+    return out;
+}
+
+inline double ResidentMegabytes() {
+    long pages = 0, resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return double(resident) * double(::sysconf(_SC_PAGESIZE)) / 1e6;
+}
 
 // A new folder under the system's temporary folder; prefix names it.
 inline std::string MakeFolder(const std::string& prefix) {

@@ -108,6 +108,11 @@ void DownloadEngine::Step() {
     view_.cmdScanEnabled = false;
     view_.imgTestxBusy = true;
     view_.Touch();
+    pooled_ = false;
+    if (UsePool()) {
+        StartPooled();
+        return;
+    }
     if (WalkBatch()) return;
     if (user_abort_) return;  // stopped while a decode let events run
     FinishBatch();
@@ -232,6 +237,7 @@ void DownloadEngine::SendDownloadGroup() {
 }
 
 void DownloadEngine::FinishBatch() {
+    if (pooled_ && pool_) pool_->Stop();
     decoder_.CompactJournal();
     session_.DownloadState = 0;
     session_.DownloadBusy = 0;
@@ -251,6 +257,9 @@ void DownloadEngine::StopBatch() {
     if (session_.DownloadBusy != 1) return;
     user_abort_ = true;
     if (decoding_) decoder_.Cancel();
+    if (pool_) pool_->Stop();
+    in_flight_.clear();
+    held_.clear();
     session_.DownloadBusy = 0;
     session_.DownloadState = 0;
     ResetReply();
@@ -314,8 +323,10 @@ std::string DownloadEngine::DownloadRate(std::int64_t bytes, common::TimePoint s
         return r;
     }
     SetTimeLabelVisible(true);
+    // Over several connections, what arrived of every queued posting.
+    const double arrived = pooled_ ? double(arrived_total_) : posting_value_;
     const double remaining =
-        (double(batch_.BatchSizeKB()) - posting_value_ / 1000.0) / (double(rate) / 1000.0);
+        (double(batch_.BatchSizeKB()) - arrived / 1000.0) / (double(rate) / 1000.0);
     const std::int64_t minutes =
         common::RoundHalfEven(double(common::RoundHalfEven(remaining)) / 60.0);
     // Less than nothing left (the batch total lags behind): no estimate rather than nonsense.

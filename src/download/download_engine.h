@@ -3,10 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 #include "common/clock.h"
+#include "download/connection_pool.h"
 #include "download/posting_decoder.h"
 #include "headers/batch_queue.h"
 #include "headers/header_table.h"
@@ -32,7 +37,11 @@ class DownloadEngine {
 
     void SetCallouts(nntp::SessionCallouts* callouts) { callouts_ = callouts; }
     // An article that grows past this without its end line is taken for a broken server.
-    void SetReplyLimit(std::size_t bytes) { reply_limit_ = bytes; }
+    void SetReplyLimit(std::size_t bytes);
+    // Where more than one connection or request in flight is set, the batch runs over a pool
+    // of connections made on this platform; without it, always over connection 2.
+    void SetPoolPlatform(ConnectionPool::Platform platform);
+    const ConnectionPool* Pool() const { return pool_.get(); }
 
     // Commands: the batch download and restart countdown call DownloadStep; the batch stop
     // command calls StopBatch.
@@ -89,6 +98,29 @@ class DownloadEngine {
     bool DroppedOversizedReply();
     void Restart();
 
+    // The batch over the connection pool (download_engine_pool.cpp).
+    bool UsePool() const;
+    void StartPooled();
+    bool NextRequest(ConnectionPool::Request& request);
+    void PooledArticle(const ConnectionPool::Request& request, std::string&& article);
+    void PooledMissing(const ConnectionPool::Request& request, const std::string& line);
+    void PooledBytes(const ConnectionPool::Request& request, std::size_t bytes);
+    void PooledHalt();
+    void PooledLost();
+    void StoreArrived(const ConnectionPool::Request& request, std::string&& article);
+    void DropMissing(const ConnectionPool::Request& request);
+    // Decodes the complete postings at the head of the batch, in batch order; false when the
+    // batch stopped meanwhile.
+    bool DecodeReady();
+    // Stores what arrived while a decode let events run.
+    bool TakeHeld();
+    bool NothingLeft() const;
+    void Advance();
+    void ShowPooledBars();
+    static std::uint64_t KeyOf(std::int32_t entry, std::int32_t part) {
+        return (std::uint64_t(std::uint32_t(entry)) << 32) | std::uint32_t(part);
+    }
+
     void ShowBars();
     void SetTimeLabelVisible(bool visible);
     void LogLine(const std::string& text) { log_.LogEvent(text, true); }
@@ -133,6 +165,25 @@ class DownloadEngine {
     double article_value_ = 0;
     double posting_max_ = 0;
     double posting_value_ = 0;
+
+    // The pooled batch.
+    std::unique_ptr<ConnectionPool> pool_;
+    bool pooled_ = false;
+    std::unordered_set<std::uint64_t> in_flight_;
+    struct Held {
+        ConnectionPool::Request request;
+        std::string article;
+        bool missing = false;
+    };
+    std::vector<Held> held_;
+    // Bytes that arrived this batch, per queued posting and in all.
+    std::unordered_map<std::int32_t, std::int64_t> arrived_;
+    std::int64_t arrived_total_ = 0;
+    std::int64_t batch_bytes_ = 0;
+    double batch_max_ = 0;
+    common::TimePoint batch_start_{};
+    int walk_from_ = 0;
+    int walk_rows_ = -1;
 };
 
 }  // namespace quillfin::download

@@ -55,6 +55,8 @@ void DownloadEngine::ArticleData(std::size_t before, std::size_t length) {
     // Only the new bytes, and the four before them, can complete the end line.
     const std::size_t from = before >= 4 ? before - 4 : 0;
     if (session_.DownloadBuffer.find("\r\n.\r\n", from) != std::string::npos) {
+        // The last chunk counts too: an article that came in one chunk is not 0.0 kb.
+        CountProgress(length);
         ArticleRetrieved();
         return;
     }

@@ -28,6 +28,10 @@ struct Settings {
     int chkAutoExpire = 1;
     int chkLogFile = 0;
     int chkEnableLogging = 0;
+    // Download connections at once, and ARTICLE commands each keeps unanswered: 1 and 1 is
+    // one article at a time on one connection.
+    int Connections = 1;
+    int RequestsInFlight = 1;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

@@ -83,6 +83,13 @@ constexpr OptionKey kOptionKeys[] = {
     Flag("chkEnableLogging", &Settings::chkEnableLogging),
 };
 
+// Past the options above, written after them; a file without them reads as one connection
+// with one request at a time.
+constexpr OptionKey kExtraKeys[] = {
+    Slider("Connections", &Settings::Connections, 1, 50),
+    Slider("RequestsInFlight", &Settings::RequestsInFlight, 1, 16),
+};
+
 struct BoolKey {
     const char* name;
     bool Settings::*field;
@@ -111,6 +118,22 @@ void WriteColumns(IniFile::Edit& file, const char* section, const std::array<int
     for (std::size_t i = 0; i < N; ++i) file.Set(section, ColumnKey(i), common::Decimal(widths[i]));
 }
 
+void ReadOption(const IniFile::Edit& file, const OptionKey& key, Settings& settings) {
+    std::string value = common::Trim(file.Get(kOptions, key.name));
+    if (value.empty()) return;  // the setting keeps its initial value
+    if (key.text != nullptr) {
+        settings.*key.text = value;
+        return;
+    }
+    int number = 0;
+    const std::string word = common::ToLower(value);
+    // Check boxes as a hand or another tool writes them: "True" is as much on as 1.
+    if (key.maximum == 1 && (word == "true" || word == "false"))
+        settings.*key.number = word == "true" ? 1 : 0;
+    else if (ParseWhole(value, &number) && number >= key.minimum && number <= key.maximum)
+        settings.*key.number = number;
+}
+
 }  // namespace
 
 SettingsFile::SettingsFile(const std::string& program_dir)
@@ -118,21 +141,8 @@ SettingsFile::SettingsFile(const std::string& program_dir)
 
 void SettingsFile::ReadOptions(Settings& settings) const {
     IniFile::Edit file(ini_);
-    for (const OptionKey& key : kOptionKeys) {
-        std::string value = common::Trim(file.Get(kOptions, key.name));
-        if (value.empty()) continue;  // the setting keeps its initial value
-        if (key.text != nullptr) {
-            settings.*key.text = value;
-            continue;
-        }
-        int number = 0;
-        const std::string word = common::ToLower(value);
-        // Check boxes as a hand or another tool writes them: "True" is as much on as 1.
-        if (key.maximum == 1 && (word == "true" || word == "false"))
-            settings.*key.number = word == "true" ? 1 : 0;
-        else if (ParseWhole(value, &number) && number >= key.minimum && number <= key.maximum)
-            settings.*key.number = number;
-    }
+    for (const OptionKey& key : kOptionKeys) ReadOption(file, key, settings);
+    for (const OptionKey& key : kExtraKeys) ReadOption(file, key, settings);
     for (const BoolKey& key : kToggleKeys) {
         std::string value = common::Trim(file.Get(kOptions, key.name));
         if (value.empty()) {
@@ -157,6 +167,8 @@ bool SettingsFile::WriteOptions(const Settings& settings) {
     }
     for (const BoolKey& key : kToggleKeys)
         file.Set(kOptions, key.name, settings.*key.field ? "True" : "False");
+    for (const OptionKey& key : kExtraKeys)
+        file.Set(kOptions, key.name, common::Decimal(settings.*key.number));
     return file.Commit();
 }
 

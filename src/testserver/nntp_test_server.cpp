@@ -11,6 +11,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <deque>
+#include <thread>
+#include <utility>
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +22,27 @@ namespace quillfin::testserver {
 namespace {
 
 constexpr std::size_t kMaxCommandLine = 1 << 20;
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Each connection has a thread of its own: its pacing lives there.
+struct Pacing {
+    int latencyMs = 0;
+    std::int64_t rateCap = 0;
+    SteadyClock::time_point nextFree{};
+    // Commands read while a reply was going out, with the time they came: the delay runs
+    // from then, as it would on a network, not from when this thread got round to them.
+    std::deque<std::pair<std::string, SteadyClock::time_point>> early;
+    int fd = -1;
+};
+thread_local Pacing pacing;
+
+void CatchInput() {
+    if (pacing.latencyMs <= 0 || pacing.fd < 0) return;
+    char buffer[65536];
+    const ssize_t n = ::recv(pacing.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n > 0) pacing.early.emplace_back(std::string(buffer, std::size_t(n)), SteadyClock::now());
+}
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size()) return false;
@@ -120,6 +145,18 @@ void NntpTestServer::AcceptLoop() {
         int yes = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
         ++connections_;
+        int limit = 0;
+        std::string refusal;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            limit = options_.maxConnections;
+            refusal = options_.refusal;
+        }
+        if (limit > 0 && open_connections_.load() >= limit) {
+            (void)!::send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
+            ::close(fd);
+            continue;
+        }
         ++open_connections_;
         std::lock_guard<std::mutex> lock(threads_mutex_);
         session_threads_.emplace_back([this, fd] { Serve(fd); });
@@ -134,6 +171,7 @@ void NntpTestServer::Serve(int fd) {
         std::lock_guard<std::mutex> lock(mutex_);
         greeting.text = options_.greeting;
         upstream_port = options_.upstreamPort;
+        pacing = Pacing{options_.latencyMs, options_.rateCap, SteadyClock::now(), {}, fd};
     }
     UpstreamConnection upstream(wake_pipe_[0]);
     if (upstream_port != 0) {
@@ -145,17 +183,25 @@ void NntpTestServer::Serve(int fd) {
     std::string pending;
     char buffer[65536];
     while (open && !stopping_) {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
-            if (errno == EINTR) continue;
-            break;
+        auto received = SteadyClock::now();
+        if (!pacing.early.empty()) {
+            pending.append(pacing.early.front().first);
+            received = pacing.early.front().second;
+            pacing.early.pop_front();
+        } else {
+            pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[1].revents != 0) break;
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (n <= 0) break;
+            if (hung) continue;  // reads on, answers nothing, until the client gives up
+            pending.append(buffer, std::size_t(n));
+            received = SteadyClock::now();
         }
-        if (fds[1].revents != 0) break;
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (n <= 0) break;
-        if (hung) continue;  // reads on, answers nothing, until the client gives up
-        pending.append(buffer, std::size_t(n));
         std::size_t end;
         while (open && !hung && (end = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, end);
@@ -171,10 +217,17 @@ void NntpTestServer::Serve(int fd) {
                 reply.text = upstream.Ask(line);
                 reply.close_after = !upstream.Open();
             }
+            if (pacing.latencyMs > 0) {
+                CatchInput();
+                std::this_thread::sleep_until(received +
+                                              std::chrono::milliseconds(pacing.latencyMs));
+            }
             open = SendShaped(fd, line, std::move(reply), &hung);
         }
         if (pending.size() > kMaxCommandLine) break;
     }
+    pacing.fd = -1;
+    pacing.early.clear();
     ::close(fd);
     --open_connections_;
 }
@@ -233,7 +286,31 @@ bool NntpTestServer::SendPieces(int fd, const std::string& data, const ReplyRule
     return SendAll(fd, data.data() + from, data.size() - from);
 }
 
+bool NntpTestServer::Paced(int fd, const char* data, std::size_t size) {
+    // Slices of a hundredth of a second's worth, each sent no sooner than the cap allows.
+    const std::size_t slice =
+        std::size_t(std::clamp<std::int64_t>(pacing.rateCap / 100, 1024, 65536));
+    while (size > 0) {
+        const std::size_t n = std::min(size, slice);
+        const auto start = std::max(SteadyClock::now(), pacing.nextFree);
+        CatchInput();
+        std::this_thread::sleep_until(start);
+        if (stopping_) return false;
+        pacing.nextFree =
+            start + std::chrono::microseconds(std::int64_t(n) * 1'000'000 / pacing.rateCap);
+        const std::int64_t cap = pacing.rateCap;
+        pacing.rateCap = 0;
+        const bool sent = SendAll(fd, data, n);
+        pacing.rateCap = cap;
+        if (!sent) return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
 bool NntpTestServer::SendAll(int fd, const char* data, std::size_t size) {
+    if (pacing.rateCap > 0) return Paced(fd, data, size);
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n > 0) {

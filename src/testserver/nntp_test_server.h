@@ -25,6 +25,14 @@ struct ServerOptions {
     // When set, the server answers nothing itself: it passes every command to the NNTP server
     // on 127.0.0.1 at this port and shapes that server's replies with its rules.
     int upstreamPort = 0;
+    // A connection's replies start no sooner than this after their command came in, as over
+    // a network with that delay; commands sent together wait once.
+    int latencyMs = 0;
+    // Bytes per second each connection sends at most; 0 for no cap.
+    std::int64_t rateCap = 0;
+    // Connections open at once beyond this are answered refusal and closed; 0 for no limit.
+    int maxConnections = 0;
+    std::string refusal = "502 Too many connections from your address\r\n";
 };
 
 // An NNTP server on 127.0.0.1 that answers from a NewsSpool, one thread per connection, and
@@ -81,6 +89,8 @@ class NntpTestServer {
     bool SendPieces(int fd, const std::string& data, const ReplyRule& rule);
     bool SendAll(int fd, const char* data, std::size_t size);
     bool PauseMs(int milliseconds);
+    // Holds the connection's sending to the rate cap.
+    bool Paced(int fd, const char* data, std::size_t size);
 
     ServerOptions options_;
     NewsSpool spool_;

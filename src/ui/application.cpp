@@ -99,6 +99,14 @@ void Application::SetUpTls() {
     tls_.log = [this](const std::string& line) { program_->log.LogEvent(line, true); };
     tcp1_.SetTls(&tls_);
     tcp2_.SetTls(&tls_);
+    // The connections of a batch over several connections share the same TLS rules.
+    program_->download.SetPoolPlatform(
+        {[this]() -> std::unique_ptr<nntp::Socket> {
+             auto socket = std::make_unique<platform::QtSocket>();
+             socket->SetTls(&tls_);
+             return socket;
+         },
+         []() -> std::unique_ptr<nntp::Timer> { return std::make_unique<platform::QtTimer>(); }});
     program_->certificates.ask = [this](const nntp::ServerCertificate& certificate,
                                         nntp::CertificateCheck::Answer answer) {
         AskAboutCertificate(certificate, std::move(answer));

@@ -23,6 +23,8 @@ namespace {
 constexpr int kRescanRange[5] = {5, 240, 1, 10, 10};
 constexpr int kTimeoutRange[5] = {15, 240, 1, 5, 10};
 constexpr int kXoverRange[5] = {20, 2000, 1, 5, 40};
+constexpr int kConnectionsRange[5] = {1, 50, 1, 4, 5};
+constexpr int kInFlightRange[5] = {1, 16, 1, 2, 1};
 
 QWidget* Panel(QWidget* parent, const char* name, const QString& caption) {
     auto* panel = new QWidget(parent);
@@ -133,6 +135,17 @@ QWidget* OptionsWindow::BuildDownloadTab() {
         });
     layout->addWidget(sliders_.back().label);
     layout->addWidget(timeout);
+    layout->addSpacing(8);
+    QSlider* connections = AddSlider(
+        panel, "sldConnections", "lblConnections", &storage::Settings::Connections,
+        kConnectionsRange, [](int v) { return QStringLiteral("Connections: %1").arg(v); });
+    layout->addWidget(sliders_.back().label);
+    layout->addWidget(connections);
+    QSlider* in_flight = AddSlider(
+        panel, "sldInFlight", "lblInFlight", &storage::Settings::RequestsInFlight, kInFlightRange,
+        [](int v) { return QStringLiteral("Requests in flight per connection: %1").arg(v); });
+    layout->addWidget(sliders_.back().label);
+    layout->addWidget(in_flight);
     layout->addStretch(1);
     return panel;
 }

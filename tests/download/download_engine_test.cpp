@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "common/text.h"
 #include "download/download_engine_fixture.h"
 
 namespace quillfin::testing {
@@ -66,7 +67,10 @@ TEST_F(DownloadEngineTest, TwoGroupsOneLoginAndGroupOnlyOnAChange) {
     EXPECT_THAT(std::vector(logged.begin(), logged.begin() + 5),
                 ElementsAre("200 ready", "Authenticating User Name...",
                             "Authenticating Password...", "Authinfo cleared, login complete...",
-                            "Article Retrieved: a.bin 0.0kb [0.0 KBps]"));
+                            "Article Retrieved: a.bin " +
+                                common::FormatNumber(replies["3000000001"].size() / 1000.0,
+                                                     "#,##0.0") +
+                                "kb [0.0 KBps]"));
     EXPECT_EQ(logged.back(), dir.File("dl/c.bin") + " decode successful... ");
 }
 
@@ -182,8 +186,12 @@ TEST_F(DownloadEngineTest, ArticleInSeveralChunksCountsProgressAndRate) {
     EXPECT_EQ(log.StatusLine(), "Downloading: a.bin 6.0kb @ [1.5 KBps]");
     log.Clear();
     EXPECT_THAT(Say(reply.substr(6000)), ElementsAre("ARTICLE  2"));
-    // The chunk that completes the article is not counted.
-    EXPECT_EQ(TakeLogged().front(), "Article Retrieved: a.bin 6.0kb [1.5 KBps]");
+    // The chunk that completes the article is counted too.
+    const std::int64_t rate = (std::int64_t(reply.size()) + 3) / 4;
+    EXPECT_EQ(TakeLogged().front(),
+              "Article Retrieved: a.bin " +
+                  common::FormatNumber(reply.size() / 1000.0, "#,##0.0") + "kb [" +
+                  common::FormatNumber(rate / 1000.0, "0.0") + " KBps]");
 }
 
 TEST_F(DownloadEngineTest, MissingArticleDropsThePostingAndTheBatchGoesOn) {

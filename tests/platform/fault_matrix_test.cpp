@@ -17,6 +17,8 @@
 #include <memory>
 #include <set>
 #include <sstream>
+#include <tuple>
+#include <utility>
 
 #include "app/program.h"
 #include "common/text.h"
@@ -172,7 +174,7 @@ TEST_F(FaultMatrixTest, ARefusedConnectionIsTriedAgainUntilTheServerIsBack) {
 // The batch side: the demo data's real uuencoded and yEnc postings, scanned cleanly, queued,
 // and downloaded while the server fails once at an ARTICLE, a GROUP or the greeting of the
 // download connection. The decoded files must equal those of a run without faults.
-class BatchFaultMatrixTest : public ::testing::Test {
+class BatchFaultMatrixTest : public ::testing::TestWithParam<std::pair<int, int>> {
   protected:
     void SetUp() override {
         server.WithSpool([](testserver::NewsSpool& spool) { testserver::AddSampleData(spool); });
@@ -189,6 +191,8 @@ class BatchFaultMatrixTest : public ::testing::Test {
         server.ClearRules();
         auto rig = std::make_unique<Rig>(server.Port(), allow_restart, testserver::SampleGroups());
         if (!rig->Scan(40)) return nullptr;
+        std::tie(rig->program.settings.Connections, rig->program.settings.RequestsInFlight) =
+            GetParam();
         for (std::int32_t i = 1; i <= rig->program.table.HeaderCount(); ++i)
             rig->program.batch.AddToBatch(i);
         if (fault != nullptr)
@@ -202,7 +206,7 @@ class BatchFaultMatrixTest : public ::testing::Test {
     std::map<std::string, std::string> clean;
 };
 
-TEST_F(BatchFaultMatrixTest, EveryBatchEndsWithTheSameFiles) {
+TEST_P(BatchFaultMatrixTest, EveryBatchEndsWithTheSameFiles) {
     struct Point {
         std::string name;
         std::vector<ReplyRule> before;
@@ -267,11 +271,14 @@ TEST_F(BatchFaultMatrixTest, EveryBatchEndsWithTheSameFiles) {
         }
     }
     std::printf(
-        "fault matrix (batch): %d cases, %d recovered by themselves, %d finished after "
-        "queueing again, %d lost anything\n",
-        cases, recovered, stopped, lost);
+        "fault matrix (batch, %d connections, %d in flight): %d cases, %d recovered by "
+        "themselves, %d finished after queueing again, %d lost anything\n",
+        GetParam().first, GetParam().second, cases, recovered, stopped, lost);
     EXPECT_EQ(lost, 0);
 }
+// One article at a time on one connection, and four connections with four requests each.
+INSTANTIATE_TEST_SUITE_P(Connections, BatchFaultMatrixTest,
+                         ::testing::Values(std::pair(1, 1), std::pair(4, 4)));
 
 }  // namespace
 }  // namespace quillfin::platform

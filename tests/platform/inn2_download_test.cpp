@@ -94,6 +94,15 @@ struct ProgramRig {
         fs::create_directories(s.Download_Path);
         program->groups.AddGroup(group);
         program->views.FillGroupFilter();
+        program->download.SetPoolPlatform(
+            {[this]() -> std::unique_ptr<nntp::Socket> {
+                 auto socket = std::make_unique<platform::QtSocket>();
+                 socket->SetTls(&tls);
+                 return socket;
+             },
+             []() -> std::unique_ptr<nntp::Timer> {
+                 return std::make_unique<platform::QtTimer>();
+             }});
     }
     ~ProgramRig() {
         program.reset();
@@ -300,12 +309,18 @@ TEST_F(Inn2DownloadTest, EveryQueuedPostingLandsByteForByteWithAndWithoutGroupFo
     if (HasFatalFailure()) return;
 
     // Group folders through the batch command; the shared folder through the download a scan
-    // starts at its end when chkAutodownload is set.
-    for (const bool subdirs : {true, false}) {
-        SCOPED_TRACE(subdirs ? "chkMakeSubDirs 1, batch command"
-                             : "chkMakeSubDirs 0, autodownload");
+    // starts at its end when chkAutodownload is set; then four connections with four requests
+    // in flight each.
+    for (const int round : {0, 1, 2}) {
+        const bool subdirs = round != 1;
+        const int connections = round == 2 ? 4 : 1;
+        SCOPED_TRACE(round == 0   ? "chkMakeSubDirs 1, batch command"
+                     : round == 1 ? "chkMakeSubDirs 0, autodownload"
+                                  : "four connections, four requests in flight");
         ProgramRig rig(port, group);
         rig.program->settings.chkMakeSubDirs = subdirs ? 1 : 0;
+        rig.program->settings.Connections = connections;
+        rig.program->settings.RequestsInFlight = connections;
         ASSERT_TRUE(rig.Scan()) << rig.Dump();
         for (const Upload& u : uploads) {
             const headers::HeaderEntry* entry = rig.EntryWith(u.name);
@@ -336,9 +351,14 @@ TEST_F(Inn2DownloadTest, EveryQueuedPostingLandsByteForByteWithAndWithoutGroupFo
             EXPECT_EQ(FilesIn(rig.program->settings.Download_Path),
                       std::vector<std::string>{group});
         }
-        // Every part fetched once, all on one download connection.
+        // Every part fetched once, on one download connection or on four.
         EXPECT_EQ(rig.Count("Article Retrieved: "), std::size_t(7 + 4 + 1 + 1));
-        EXPECT_EQ(rig.Count("200 server"), std::size_t(subdirs ? 2 : 3)) << "greetings";
+        EXPECT_EQ(rig.Count("200 server"), std::size_t(round == 1 ? 3 : 1 + connections))
+            << "greetings";
+        if (round == 2) {
+            EXPECT_EQ(rig.program->download.Pool()->OpenSessions(), 0);
+            continue;
+        }
         // QUIT is answered with 205, and the download connection is closed on it.
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return rig.tcp2.GetState() == nntp::Socket::kClosed; }, 10000))

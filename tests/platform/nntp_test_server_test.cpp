@@ -1,5 +1,6 @@
 #include "testserver/nntp_test_server.h"
 
+#include <QtCore/qtestsupport_core.h>
 #include <gtest/gtest.h>
 
 #include "platform/raw_nntp_client.h"
@@ -25,6 +26,16 @@ TEST(NntpTestServerTest, RulesMatchInOrderAndRunOut) {
     }
     platform::RawNntpClient second;
     EXPECT_EQ(second.Connect(server.Port()), "200 Quillfin test server ready (posting ok)\r\n");
+    // Beyond the limit a connection is refused; one that closed makes room again.
+    ServerOptions options;
+    options.maxConnections = 2;
+    server.SetOptions(options);
+    platform::RawNntpClient third;
+    EXPECT_EQ(third.Connect(server.Port()), options.refusal);
+    second.Close();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.OpenConnections() == 1; }, 5000));
+    platform::RawNntpClient fourth;
+    EXPECT_EQ(fourth.Connect(server.Port()), options.greeting);
 }
 
 }  // namespace

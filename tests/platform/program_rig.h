@@ -56,6 +56,14 @@ struct Rig {
         s.chkAutoExpire = 0;
         s.chkEnableLogging = 1;
         for (const std::string& group : groups) program.groups.AddGroup(group);
+        // Several download connections run on Qt sockets too, their watchdogs by hand.
+        program.download.SetPoolPlatform(
+            {[]() -> std::unique_ptr<nntp::Socket> { return std::make_unique<QtSocket>(); },
+             [this]() -> std::unique_ptr<nntp::Timer> {
+                 auto timer = std::make_unique<testing::FakeTimer>();
+                 pool_timers.push_back(timer.get());
+                 return timer;
+             }});
     }
     void LogIn(const std::string& user, const std::string& password) {
         program.settings.chkAuth = 1;
@@ -78,7 +86,9 @@ struct Rig {
                 if (done()) return true;
             }
             clock.Advance(std::chrono::seconds(1));
-            for (testing::FakeTimer* timer : {&timerbot1, &timerbot2, &timer1})
+            std::vector<testing::FakeTimer*> timers = pool_timers;
+            timers.insert(timers.end(), {&timerbot1, &timerbot2, &timer1});
+            for (testing::FakeTimer* timer : timers)
                 if (timer->interval > 0 && timer->onTick) timer->onTick();
             if (done()) return true;
         }
@@ -168,6 +178,7 @@ struct Rig {
     NoSounds sounds;
     QtSocket tcp1, tcp2;
     testing::FakeTimer timerbot1, timerbot2, timer1;
+    std::vector<testing::FakeTimer*> pool_timers;
     app::Program program{
         dir.Path(),
         {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2, timer1}};

@@ -14,6 +14,7 @@ class RawNntpClient {
         socket_.connectToHost(QHostAddress::LocalHost, quint16(port));
         return socket_.waitForConnected(5000) ? ReadLine() : "";
     }
+    void Close() { socket_.abort(); }
     // The status line, CR LF included; empty once the server has closed.
     std::string Command(const std::string& line) {
         if (socket_.state() != QAbstractSocket::ConnectedState) return "";

@@ -35,7 +35,8 @@ TEST(SettingsFileTest, OptionsRoundTripInOrderAndAnUnsavedPasswordIsDropped) {
         "chkSFX=1\r\nchkSaveDecodes=0\r\nchkSlave=1\r\nsldXOVER=2000\r\n"
         "chkAllowRestart=0\r\nchkAutodownload=0\r\nchkAutoExpire=0\r\nchkLogFile=1\r\n"
         "chkEnableLogging=1\r\ntogtsComplete=False\r\ntogtsText=False\r\n"
-        "togtsUnknown=True\r\ntogtsIncomplete=False\r\n";
+        "togtsUnknown=True\r\ntogtsIncomplete=False\r\nConnections=8\r\n"
+        "RequestsInFlight=4\r\n";
     dir.Write("QUILFN.INI", file);
     Settings s = ReadFrom(dir);
     EXPECT_EQ(Written(s), file);
@@ -55,6 +56,7 @@ TEST(SettingsFileTest, AFileWithoutTheSecureKeyReadsAsOffAndKeepsItsLines) {
     Settings s = ReadFrom(dir);
     EXPECT_EQ(s.chkSecure, 0);
     EXPECT_EQ(s.News_Port, "119");
+    EXPECT_EQ(s.Connections + s.RequestsInFlight, 2);
     s.chkSecure = 1;
     ASSERT_TRUE(SettingsFile(dir.Path()).WriteOptions(s));
     const std::string written = dir.Read("QUILFN.INI");
@@ -84,6 +86,10 @@ TEST(SettingsFileTest, HandEditedValues) {
         {"togtsUnknown=yes", "togtsUnknown=False"},
         {"togtsUnknown=", "togtsUnknown=True"},
         {"togtsUnknown=-1", "togtsUnknown=True"},
+        {"Connections=51", "Connections=1"},
+        {"Connections=50", "Connections=50"},
+        {"RequestsInFlight=0", "RequestsInFlight=1"},
+        {"RequestsInFlight=16", "RequestsInFlight=16"},
     };
     TempDir dir;
     Settings before;
