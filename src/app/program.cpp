@@ -58,6 +58,7 @@ Program::Program(std::string program_dir, Services services)
     download.SetCallouts(this);
     decoder.SetJournal(storage::ProgramFile(program_dir_, "BATCH.JNL"));
     batch.onRemovedByUser = [this](std::int32_t index) { decoder.Discard(index); };
+    mp3_preview.SetBatchFiles(&decoder);
     // A batch that ends by itself leaves nothing for a countdown to restart.
     download.onBatchDone = [this] { session.RestartIsDownload = false; };
     services_.timer1.SetInterval(0);

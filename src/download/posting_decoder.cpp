@@ -202,6 +202,7 @@ void PostingDecoder::Resume() {
         if (auto filed = saved.filed.find(first); filed != saved.filed.end()) {
             // Filed, and the program stopped before the batch could say so.
             LogLine(filed->second + " was filed before the program stopped");
+            filed_.insert(*filed);
             batch_.RemoveFromBatch(i);
             continue;
         }
@@ -245,6 +246,24 @@ void PostingDecoder::Discard(std::int32_t index) {
     }
 }
 
+std::optional<PostingDecoder::StoredPart> PostingDecoder::Stored(const headers::HeaderEntry& entry,
+                                                                 const headers::PartRef& part) {
+    std::error_code ignored;
+    // The user may have moved or deleted any of these since.
+    const auto there = [&](const std::string& path) {
+        return !path.empty() && std::filesystem::is_regular_file(path, ignored);
+    };
+    if (const std::string path = files_.PathOf(part); there(path))
+        return StoredPart{path, true, 0, -1};
+    if (auto range = yenc_.CheckedPart(entry, part); range && there(range->path))
+        return StoredPart{range->path, false, range->offset, range->length};
+    if (entry.Parts.empty()) return std::nullopt;
+    auto filed = filed_.find(KeyOf(entry.Parts.front()));
+    if (filed != filed_.end() && there(filed->second))
+        return StoredPart{filed->second, false, 0, -1};
+    return std::nullopt;
+}
+
 void PostingDecoder::CompactJournal() {
     DownloadJournal::State state;
     for (const auto& [key, path] : files_.All())
@@ -278,7 +297,10 @@ bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& deco
     // with its parts.
     if (!ok && (!write_failure_.empty() || cancelled_)) return false;
     const headers::HeaderEntry& entry = table_.Entry(index);
-    if (ok && !entry.Parts.empty()) journal_.Filed(KeyOf(entry.Parts.front()), decodedName);
+    if (ok && !entry.Parts.empty()) {
+        journal_.Filed(KeyOf(entry.Parts.front()), decodedName);
+        filed_[KeyOf(entry.Parts.front())] = decodedName;
+    }
     if (!ok && settings_.chkSaveDecodes == 1) {
         for (const headers::PartRef& part : entry.Parts) {
             if (files_.PathOf(part).empty()) continue;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <set>
 #include <string_view>
@@ -51,6 +53,20 @@ class PostingDecoder {
     std::string OutputFolder(const headers::HeaderEntry& entry);
 
     const PartFiles& Files() const { return files_; }
+
+    // What the batch already has of a part on disk, for a reader that would otherwise fetch
+    // it again: the article as the decoder reads it, or decoded bytes (length bytes from
+    // offset; -1 to the end of the file).
+    struct StoredPart {
+        std::string path;
+        bool article = false;
+        std::int64_t offset = 0;
+        std::int64_t length = -1;
+    };
+    // The part's ".UUE", else its yEnc bytes when they were written whole and passed their
+    // checks, else the file its posting was filed as this run; nullopt when none is there.
+    std::optional<StoredPart> Stored(const headers::HeaderEntry& entry,
+                                     const headers::PartRef& part);
     // "folder: reason" for the first write that failed since the last call; empty when none.
     // The posting it belongs to stays queued with what was fetched, in memory if need be, so
     // the batch can stop there and go on once the disk takes it.
@@ -86,6 +102,8 @@ class PostingDecoder {
     DownloadJournal journal_;
     // Parts of failed decodes kept for the user: no longer the journal's to remove.
     std::set<DownloadJournal::Key> kept_for_user_;
+    // Postings filed this run, by their first part: the file each became.
+    std::map<DownloadJournal::Key, std::string> filed_;
 };
 
 }  // namespace quillfin::download

@@ -167,6 +167,25 @@ std::vector<YencFiler::Key> YencFiler::Discard(const headers::HeaderEntry& entry
     return held;
 }
 
+std::optional<YencFiler::Range> YencFiler::CheckedPart(const headers::HeaderEntry& entry,
+                                                       const headers::PartRef& part) {
+    auto found = entry.Parts.empty() ? postings_.end() : postings_.find(KeyOf(entry.Parts.front()));
+    if (found == postings_.end()) return std::nullopt;
+    auto state = found->second.parts.find(KeyOf(part));
+    if (state == found->second.parts.end()) return std::nullopt;
+    if (!state->second.collected) {
+        // Asked from the GUI thread: no events run here, the worker's queue is short.
+        common::NoEventPump none;
+        worker_.WaitIdle(none);
+        Collect();
+    }
+    const YencWorker::Outcome& o = state->second.outcome;
+    if (!state->second.collected || !o.writeError.empty() || !o.problem.empty() ||
+        o.header.begin < 1 || o.length != o.header.end - o.header.begin + 1)
+        return std::nullopt;
+    return Range{found->second.path, o.header.begin - 1, o.length};
+}
+
 void YencFiler::Describe(DownloadJournal::State& state) {
     for (const auto& [key, posting] : postings_) {
         DownloadJournal::YencPosting& saved = state.yencPostings[key];

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,6 +39,15 @@ class YencFiler {
     void Adopt(const headers::HeaderEntry& entry, const DownloadJournal::YencPosting& posting);
     // Forgets a posting and removes its unfinished file; returns the parts that were in it.
     std::vector<std::pair<std::string, std::string>> Discard(const headers::HeaderEntry& entry);
+    // Where a part's decoded bytes lie in its posting's file, once the part was written whole
+    // and passed its size and checksum checks; nullopt otherwise.
+    struct Range {
+        std::string path;
+        std::int64_t offset = 0;
+        std::int64_t length = 0;
+    };
+    std::optional<Range> CheckedPart(const headers::HeaderEntry& entry,
+                                     const headers::PartRef& part);
     // The postings held now, as the journal keeps them.
     void Describe(DownloadJournal::State& state);
 

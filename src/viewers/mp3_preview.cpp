@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <exception>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <system_error>
 
 #include "common/leading_integer.h"
@@ -33,6 +35,21 @@ void RemoveFile(const std::string& path) {
     std::error_code ignored;
     if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ignored))) return;
     std::filesystem::remove(path, ignored);
+}
+
+// length bytes of a file from offset (-1: to its end); nullopt when it cannot be read whole.
+std::optional<std::string> ReadRange(const std::string& path, std::int64_t offset,
+                                     std::int64_t length) {
+    std::ifstream in(path, std::ios::binary);
+    if (length < 0) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        if (error || std::int64_t(size) < offset) return std::nullopt;
+        length = std::int64_t(size) - offset;
+    }
+    std::string bytes(std::size_t(length), '\0');
+    if (!in.seekg(offset) || !in.read(bytes.data(), std::streamsize(length))) return std::nullopt;
+    return bytes;
 }
 
 }  // namespace
@@ -105,14 +122,37 @@ void Mp3Preview::PreviewMp3(std::int32_t index) {
     if (chosen == 0) return;
     const headers::PartRef& part = entry.Part(chosen);
     target_ = {index, chosen, part.Group.str(), part.ArticleNumber, part.Subject, part.Bytes};
-    // Retrieved with no text: decoded since, or waiting on disk for the batch; fetched again.
     if (part.Retrieved && !part.Body.empty()) {
         // A fetch still under way would answer for this part.
         if (state_.visible) WindowClosed();
-        if (Decode(part.Body.str())) Launch();
+        if (Decode(download::PartFiles::ArticleText(part.Body.str()))) Launch();
         return;
     }
+    // Retrieved with no text: on disk for the batch, or decoded since; fetched again only when
+    // neither is there any more.
+    if (PlayStored(entry, part)) return;
     OpenWindow();
+}
+
+bool Mp3Preview::PlayStored(const headers::HeaderEntry& entry, const headers::PartRef& part) {
+    if (batch_ == nullptr) return false;
+    const auto stored = batch_->Stored(entry, part);
+    if (!stored) return false;
+    const auto bytes = ReadRange(stored->path, stored->offset, stored->length);
+    if (!bytes) return false;  // gone since: fetched as if never stored
+    if (state_.visible) WindowClosed();
+    bool ok = false;
+    if (stored->article) {
+        ok = Decode(*bytes);
+    } else {
+        // Already decoded: the bytes are the file, no decoder needed.
+        const std::string decoded = DecodedPath();
+        RemoveFile(decoded);
+        ok = download::WriteNewFile(decoded, *bytes);
+        if (!ok) LogLine("PreviewMP3: Error, cannot write " + decoded);
+    }
+    if (ok) Launch();
+    return true;
 }
 
 void Mp3Preview::OpenWindow() {
@@ -278,12 +318,12 @@ void Mp3Preview::FetchedPreview() {
         part->Body = reply;
         part->Retrieved = true;
     }
-    const bool ok = Decode(reply);
+    const bool ok = Decode(download::PartFiles::ArticleText(reply));
     WindowClosed();
     if (ok) Launch();
 }
 
-bool Mp3Preview::Decode(std::string_view reply) {
+bool Mp3Preview::Decode(std::string_view text) {
     const std::string folder = download::FolderPrefix(connections_.Settings().Download_Path);
     const std::string temp = folder + kTempFile;
     const std::string decoded = folder + kDecodedFile;
@@ -298,7 +338,7 @@ bool Mp3Preview::Decode(std::string_view reply) {
     RemoveFile(temp);  // left by a run that ended abruptly
     download::DecoderLibrary::DecodeResult result;
     try {
-        if (!download::WriteNewFile(temp, download::PartFiles::ArticleText(reply) + "\r\n")) {
+        if (!download::WriteNewFile(temp, std::string(text) + "\r\n")) {
             LogLine("PreviewMP3: Error, cannot write " + temp);
         } else {
             const int loaded = library_.LoadFile(temp);

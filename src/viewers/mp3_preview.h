@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "download/decoder_library.h"
+#include "download/posting_decoder.h"
 #include "headers/header_entry.h"
 #include "headers/header_table.h"
 #include "headers/mp3_previewer.h"
@@ -27,8 +28,8 @@ struct Mp3PreviewState {
 };
 
 // The MP3 preview: the first part of a posting, fetched with ARTICLE on connection 5 unless
-// its text is already in memory, decoded alone into a fixed file in the download folder and
-// handed to the desktop's player.
+// its text is already in memory or the batch has it on disk, decoded alone into a fixed file
+// in the download folder and handed to the desktop's player.
 class Mp3Preview : public headers::Mp3Previewer {
   public:
     static constexpr int kConnection = 5;
@@ -49,6 +50,8 @@ class Mp3Preview : public headers::Mp3Previewer {
     // more than 10 bytes; part 1 when none has one. 0 for a posting without parts.
     static std::int32_t ChooseFirstPart(const headers::HeaderEntry& entry);
 
+    // What the batch has fetched is taken from there rather than fetched again.
+    void SetBatchFiles(download::PostingDecoder* batch) { batch_ = batch; }
     // nullptr detaches (the window is going).
     void AttachSocket(nntp::Socket* socket);
     void PreviewMp3(std::int32_t index) override;
@@ -79,8 +82,11 @@ class Mp3Preview : public headers::Mp3Previewer {
     void RequestSlaveOrGroup();
     void FetchedPreview();
     headers::PartRef* TargetPart();
-    // Decodes one ARTICLE reply into the decoded file; true when there is a file to play.
-    bool Decode(std::string_view reply);
+    // Plays the part from the batch's files; false when they hold nothing usable of it.
+    bool PlayStored(const headers::HeaderEntry& entry, const headers::PartRef& part);
+    // Decodes one article (as PartFiles::ArticleText gives it) into the decoded file; true
+    // when there is a file to play.
+    bool Decode(std::string_view text);
     void Launch();
     void GrCap(const std::string& text);
     void Fail(const std::string& text);
@@ -89,6 +95,7 @@ class Mp3Preview : public headers::Mp3Previewer {
     nntp::Connections& connections_;
     headers::HeaderTable& table_;
     download::DecoderLibrary& library_;
+    download::PostingDecoder* batch_ = nullptr;
     nntp::Socket* socket_ = nullptr;
     nntp::ReplyAccumulator buffer_;
     Target target_;

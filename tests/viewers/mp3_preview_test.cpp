@@ -11,6 +11,7 @@
 
 #include "download/uu_decoder_library.h"
 #include "nntp/scan_fixture.h"
+#include "testserver/binary_encoders.h"
 
 namespace quillfin::testing {
 namespace {
@@ -207,6 +208,39 @@ TEST_F(Mp3PreviewTest, ATextInMemoryIsDecodedWithoutAConnectionOnceTheDecoderIsF
     EXPECT_EQ(Decoded(), original);
     EXPECT_THAT(DownloadFolder(), ElementsAre(kDecoded));
     EXPECT_EQ(opened.size(), 1u);
+}
+
+// What the batch has on disk plays from there: a part file, a checked yEnc part, a filed posting.
+TEST_F(Mp3PreviewTest, WhatTheBatchHasOnDiskPlaysWithoutAConnection) {
+    headers::BatchQueue batch{table, view, log, prompts};
+    download::PostingDecoder decoder{table, batch, settings, log, pump, library};
+    preview.SetBatchFiles(&decoder);
+    std::string data(90000, '\0');
+    for (std::mt19937 random{7}; char& c : data) c = char(random());
+    headers::HeaderTable::EntryList entries;
+    for (const char* group : {"a.uu", "a.yenc", "a.filed"}) {
+        entries.push_back(Posting("song.mp3 (1/3)|song.mp3 (2/3)|song.mp3 (3/3)"));
+        for (headers::PartRef& part : entries.back().Parts) part.Group = group;
+    }
+    table.Replace(std::move(entries));
+    for (std::int32_t i = 1; i <= 3; ++i) {
+        auto bodies = i == 1 ? testserver::UuencodeParts("song.mp3", data, 3)
+                             : testserver::YencParts("song.mp3", data, 3);
+        for (std::int32_t p = 1; p <= 3; ++p) {
+            std::erase(bodies[p - 1], '\r');
+            decoder.StorePart(i, p, Reply(bodies[p - 1]));
+        }
+    }
+    ASSERT_TRUE(decoder.DecodePosting(3));
+    for (std::int32_t i = 1; i <= 3; ++i) {
+        preview.PreviewMp3(i);
+        const std::string decoded = Decoded();
+        // Part 1 alone is a third of the file; a filed posting plays whole.
+        EXPECT_NEAR(double(decoded.size()), i == 3 ? 90000 : 30000, 50) << i;
+        EXPECT_EQ(decoded, data.substr(0, decoded.size())) << i;
+    }
+    EXPECT_EQ(socket.connects, 0);
+    EXPECT_EQ(opened.size(), 3u);
 }
 
 TEST_F(Mp3PreviewTest, NothingToDecodeOrNoFolderToWriteInOpensNothing) {
