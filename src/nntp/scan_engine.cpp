@@ -224,8 +224,18 @@ void ScanEngine::GroupReply(const std::string& reply) {
         common::SaturatingDifference(group_first_, last_read) <= 2) {
         fresh = common::SaturatingDifference(group_last_, last_read);
     } else {
-        ReportProgress(group, common::Str(group_first_), true);
-        fresh = group_span_;
+        // A group seen for the first time may hold billions of articles: the newest are read,
+        // not days of old ones that would not fit in memory.
+        const std::int64_t limit = settings_.NewGroupHeaders;
+        if (limit > 0 && group_span_ > limit) {
+            ReportProgress(group, common::Str(group_last_ - limit), true);
+            LogLine("Reading only the newest " + common::Decimal(limit) + " of " +
+                    common::Decimal(group_span_) + " articles in " + group);
+            fresh = limit;
+        } else {
+            ReportProgress(group, common::Str(group_first_), true);
+            fresh = group_span_;
+        }
     }
     LogLine(common::Trim(common::Str(fresh)) + " new articles in " + group);
     // A row deleted meanwhile must not inherit the previous group's count.

@@ -32,6 +32,8 @@ struct Settings {
     // one article at a time on one connection.
     int Connections = 1;
     int RequestsInFlight = 1;
+    // The first scan of a group reads at most its newest this many headers; 0 reads them all.
+    int NewGroupHeaders = 250000;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
@@ -143,6 +144,10 @@ void OptionsWindow::LoadFromSettings() {
         binding.slider->setValue(v);
         binding.label->setText(binding.text(v));
         binding.slider->setAccessibleName(binding.label->text());
+    }
+    if (new_group_headers_ != nullptr) {
+        const QSignalBlocker block(new_group_headers_);
+        new_group_headers_->setValue(settings_.NewGroupHeaders);
     }
     RenderDownloadPath();
 }

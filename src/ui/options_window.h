@@ -14,6 +14,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 class QTabWidget;
 class QTimer;
 class QTreeView;
@@ -97,6 +98,7 @@ class OptionsWindow : public QWidget {
     GroupTableModel* model_ = nullptr;
     QLabel* download_path_ = nullptr;
     QCheckBox* autodownload_ = nullptr;
+    QSpinBox* new_group_headers_ = nullptr;
     QTimer* render_timer_ = nullptr;
     std::vector<std::pair<QCheckBox*, FlagSetting>> check_boxes_;
     std::vector<SliderBinding> sliders_;

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -170,6 +171,24 @@ QWidget* OptionsWindow::BuildScanTab() {
         [](int v) { return QStringLiteral("XOVER burst receive %1 headers at a time").arg(v); });
     layout->addWidget(sliders_.back().label);
     layout->addWidget(xover);
+    layout->addSpacing(8);
+    auto* label = new QLabel(
+        QStringLiteral("For a new group, read only the newest N headers (0 = all):"), panel);
+    NameControl(label, "lblNewGroupHeaders", label->text());
+    new_group_headers_ = new QSpinBox(panel);
+    new_group_headers_->setRange(0, 2000000000);
+    new_group_headers_->setSingleStep(50000);
+    new_group_headers_->setGroupSeparatorShown(true);
+    new_group_headers_->setValue(settings_.NewGroupHeaders);
+    NameControl(new_group_headers_, "txtNewGroupHeaders", label->text());
+    label->setBuddy(new_group_headers_);
+    connect(new_group_headers_, &QSpinBox::valueChanged, this,
+            [this](int v) { settings_.NewGroupHeaders = v; });
+    auto* row = new QHBoxLayout;
+    row->addWidget(label);
+    row->addWidget(new_group_headers_);
+    row->addStretch(1);
+    layout->addLayout(row);
     layout->addStretch(1);
     return panel;
 }

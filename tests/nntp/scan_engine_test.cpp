@@ -81,6 +81,12 @@ INSTANTIATE_TEST_SUITE_P(Scans, ScanScriptTest, ::testing::Values(
                "50 new articles in g", "3000", -1},
     ScanScript{"NeverRead", "g=", {{GroupReply(5000, 5010, "g"), "XOVER 5000-5100"}},
                "10 new articles in g", "5000", -1},
+    // A new group past the limit of 250,000 starts at its newest headers; one at it as before.
+    ScanScript{"NewGroupPastTheLimit", "g=", {{GroupReply(1000, 251001, "g"), "XOVER 1001-1101"}},
+               "Reading only the newest 250000 of 250001 articles in g|250000 new articles in g",
+               "1001", -1},
+    ScanScript{"NewGroupAtTheLimit", "g=", {{GroupReply(1000, 251000, "g"), "XOVER 1000-1100"}},
+               "250000 new articles in g", "1000", -1},
     // Two new groups numbered from 1: both requests start at 0, and both are read.
     ScanScript{"NewGroupsFromOne", "alt.one=|alt.two=",
                {{GroupReply(1, 3, "alt.one"), "XOVER 0-100"}, {Burst(1, 3), "GROUP alt.two"},
