@@ -4,7 +4,8 @@
 // connections and requests in flight. The program runs in a child process, so its memory is
 // its own. Prints one line per setting:
 //   connections C depth D: N MB/s, files equal: yes|no, resident growth M MB, longest stall T ms
-// Usage: download_connections [latency_ms cap_mb_per_s]   (default 50 and 10)
+// Usage: download_connections [latency_ms cap_mb_per_s [connections depth]]
+//   (default 50 and 10, and the four settings above)
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -167,7 +168,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "test server: %s\n", server.Error().c_str());
         return 1;
     }
-    const std::vector<std::pair<int, int>> settings = {{1, 1}, {1, 4}, {4, 4}, {8, 4}};
+    std::vector<std::pair<int, int>> settings = {{1, 1}, {1, 4}, {4, 4}, {8, 4}};
+    if (argc > 4) settings = {{std::atoi(argv[3]), std::atoi(argv[4])}};
     testserver::ServerOptions options;
     options.latencyMs = latency;
     options.rateCap = std::int64_t(cap_mb * 1e6);
