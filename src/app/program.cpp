@@ -31,9 +31,10 @@ Program::Program(std::string program_dir, Services services)
       batch(table, view, log, services.prompts),
       parts(table),
       store(table, batch, view, log, services.prompts, services.pump, services.clock, program_dir),
+      scan_socket(services.tcp1),
       connections(session, settings, groups, log, view, services.prompts, services.windows,
                   services.pump),
-      scan((connections.AttachSocket(1, &services.tcp1),
+      scan((connections.AttachSocket(1, &scan_socket),
             connections.AttachTimer(1, &services.timerbot1), connections),
            table, parser, services.clock),
       decoder_library(MakeDecoderLibrary(services.pump)),
@@ -51,6 +52,8 @@ Program::Program(std::string program_dir, Services services)
       program_dir_(std::move(program_dir)),
       services_(services),
       settings_file_(program_dir_) {
+    scan_socket.enabled = [this] { return settings.chkCompress != 0; };
+    scan_socket.log = [this](const std::string& line) { log.LogEvent(line, true); };
     parser.SetListUpdater(&views);
     groups.SetFilterList(&views.Filter());
     scan.SetSoundPlayer(&services_.sounds);

@@ -21,6 +21,7 @@
 #include "headers/parts_list.h"
 #include "hostgroups/host_groups.h"
 #include "nntp/certificate_check.h"
+#include "nntp/compressed_socket.h"
 #include "nntp/connections.h"
 #include "nntp/scan_engine.h"
 #include "nntp/session_callouts.h"
@@ -143,6 +144,8 @@ class Program : private nntp::SessionCallouts {
     headers::PartsList parts;
     headers::HeaderStore store;
     nntp::SessionValues session;
+    // The scan connection, compressed when the server offers it.
+    nntp::CompressedSocket scan_socket;
     nntp::Connections connections;
     nntp::ScanEngine scan;
     // Decoding runs in a child process: a decoder crash on hostile text costs that posting,

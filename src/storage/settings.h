@@ -34,6 +34,8 @@ struct Settings {
     int RequestsInFlight = 1;
     // The first scan of a group reads at most its newest this many headers; 0 reads them all.
     int NewGroupHeaders = 250000;
+    // The scan connection asks for compression (RFC 8054) when the server offers it.
+    int chkCompress = 1;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

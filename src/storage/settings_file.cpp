@@ -89,6 +89,7 @@ constexpr OptionKey kExtraKeys[] = {
     Slider("Connections", &Settings::Connections, 1, 50),
     Slider("RequestsInFlight", &Settings::RequestsInFlight, 1, 16),
     Slider("NewGroupHeaders", &Settings::NewGroupHeaders, 0, 2000000000),
+    Flag("chkCompress", &Settings::chkCompress),
 };
 
 struct BoolKey {

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -34,8 +35,47 @@ struct Pacing {
     // from then, as it would on a network, not from when this thread got round to them.
     std::deque<std::pair<std::string, SteadyClock::time_point>> early;
     int fd = -1;
+    // Raw deflate both ways once a client asked for it.
+    bool compressing = false;
+    z_stream in{};
+    z_stream out{};
 };
 thread_local Pacing pacing;
+
+void StartCompression() {
+    pacing.in = z_stream{};
+    pacing.out = z_stream{};
+    inflateInit2(&pacing.in, -15);
+    deflateInit2(&pacing.out, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    pacing.compressing = true;
+}
+
+void EndCompression() {
+    if (!pacing.compressing) return;
+    inflateEnd(&pacing.in);
+    deflateEnd(&pacing.out);
+    pacing.compressing = false;
+}
+
+// What the client sent, inflated when compression is on; false on damaged data.
+bool Plain(const char* data, std::size_t size, std::string& out) {
+    if (!pacing.compressing) {
+        out.append(data, size);
+        return true;
+    }
+    pacing.in.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    pacing.in.avail_in = uInt(size);
+    char buffer[16384];
+    do {
+        pacing.in.next_out = reinterpret_cast<Bytef*>(buffer);
+        pacing.in.avail_out = sizeof buffer;
+        const int result = inflate(&pacing.in, Z_SYNC_FLUSH);
+        if (result != Z_OK && result != Z_BUF_ERROR) return false;
+        out.append(buffer, sizeof buffer - pacing.in.avail_out);
+        if (result == Z_BUF_ERROR) break;
+    } while (pacing.in.avail_in > 0 || pacing.in.avail_out == 0);
+    return true;
+}
 
 void CatchInput() {
     if (pacing.latencyMs <= 0 || pacing.fd < 0) return;
@@ -185,9 +225,10 @@ void NntpTestServer::Serve(int fd) {
     while (open && !stopping_) {
         auto received = SteadyClock::now();
         if (!pacing.early.empty()) {
-            pending.append(pacing.early.front().first);
+            const std::string raw = std::move(pacing.early.front().first);
             received = pacing.early.front().second;
             pacing.early.pop_front();
+            if (!Plain(raw.data(), raw.size(), pending)) break;
         } else {
             pollfd fds[2] = {{fd, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
             if (::poll(fds, 2, -1) < 0) {
@@ -199,7 +240,7 @@ void NntpTestServer::Serve(int fd) {
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (n <= 0) break;
             if (hung) continue;  // reads on, answers nothing, until the client gives up
-            pending.append(buffer, std::size_t(n));
+            if (!Plain(buffer, std::size_t(n), pending)) break;
             received = SteadyClock::now();
         }
         std::size_t end;
@@ -213,21 +254,27 @@ void NntpTestServer::Serve(int fd) {
                 commands_.push_back(line);
                 if (upstream_port == 0) reply = Answer(session, line);
             }
-            if (upstream_port != 0) {
+            if (upstream_port != 0 && StartsWithNoCase(line, "COMPRESS")) {
+                // The relay reads the upstream server's replies as text.
+                reply.text = "403 Compression not offered here\r\n";
+            } else if (upstream_port != 0) {
                 reply.text = upstream.Ask(line);
                 reply.close_after = !upstream.Open();
             }
+            const bool compress_after = reply.compress_after;
             if (pacing.latencyMs > 0) {
                 CatchInput();
                 std::this_thread::sleep_until(received +
                                               std::chrono::milliseconds(pacing.latencyMs));
             }
             open = SendShaped(fd, line, std::move(reply), &hung);
+            if (compress_after) StartCompression();
         }
         if (pending.size() > kMaxCommandLine) break;
     }
     pacing.fd = -1;
     pacing.early.clear();
+    EndCompression();
     ::close(fd);
     --open_connections_;
 }
@@ -311,6 +358,21 @@ bool NntpTestServer::Paced(int fd, const char* data, std::size_t size) {
 
 bool NntpTestServer::SendAll(int fd, const char* data, std::size_t size) {
     if (pacing.rateCap > 0) return Paced(fd, data, size);
+    std::string packed;
+    if (pacing.compressing) {
+        pacing.out.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+        pacing.out.avail_in = uInt(size);
+        char buffer[65536];
+        do {
+            pacing.out.next_out = reinterpret_cast<Bytef*>(buffer);
+            pacing.out.avail_out = sizeof buffer;
+            deflate(&pacing.out, Z_SYNC_FLUSH);
+            packed.append(buffer, sizeof buffer - pacing.out.avail_out);
+        } while (pacing.out.avail_out == 0);
+        data = packed.data();
+        size = packed.size();
+    }
+    bytes_sent_ += size;
     while (size > 0) {
         const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
         if (n > 0) {

@@ -33,6 +33,8 @@ struct ServerOptions {
     // Connections open at once beyond this are answered refusal and closed; 0 for no limit.
     int maxConnections = 0;
     std::string refusal = "502 Too many connections from your address\r\n";
+    // Lists COMPRESS DEFLATE in CAPABILITIES and compresses when asked (RFC 8054).
+    bool offerCompression = false;
 };
 
 // An NNTP server on 127.0.0.1 that answers from a NewsSpool, one thread per connection, and
@@ -61,16 +63,20 @@ class NntpTestServer {
     int ConnectionCount() const { return connections_.load(); }
     // Connections whose socket is still open.
     int OpenConnections() const { return open_connections_.load(); }
+    // Bytes sent on the wire to all connections so far.
+    std::uint64_t BytesSent() const { return bytes_sent_.load(); }
 
   private:
     struct Reply {
         std::string text;
         bool close_after = false;
+        bool compress_after = false;  // both directions compressed from the next byte on
     };
     struct Session {
         std::string group;
         std::string user;
         bool authenticated = false;
+        bool compressing = false;
     };
 
     void AcceptLoop();
@@ -105,6 +111,7 @@ class NntpTestServer {
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     std::atomic<int> open_connections_{0};
+    std::atomic<std::uint64_t> bytes_sent_{0};
     std::thread accept_thread_;
     std::mutex threads_mutex_;
     std::vector<std::thread> session_threads_;

@@ -51,6 +51,16 @@ NntpTestServer::Reply NntpTestServer::Answer(Session& session, const std::string
     if (keyword == "QUIT") return {"205 Bye!\r\n", true};
     if (keyword == "MODE") return {"200 Reader mode, posting ok\r\n"};
     if (keyword == "SLAVE") return {options_.slaveReply};
+    if (keyword == "CAPABILITIES") {
+        return {std::string("101 Capability list:\r\nVERSION 2\r\nREADER\r\nOVER\r\n") +
+                (options_.offerCompression ? "COMPRESS DEFLATE\r\n" : "") + ".\r\n"};
+    }
+    if (keyword == "COMPRESS") {
+        if (!options_.offerCompression || Upper(argument) != "DEFLATE") return {"500 What?\r\n"};
+        if (session.compressing) return {"502 Compression already active\r\n"};
+        session.compressing = true;
+        return {"206 Compression active\r\n", false, true};
+    }
     if (keyword == "AUTHINFO") {
         const auto space = argument.find(' ');
         const std::string kind = Upper(argument.substr(0, space));

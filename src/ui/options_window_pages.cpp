@@ -165,6 +165,9 @@ QWidget* OptionsWindow::BuildScanTab() {
         &storage::Settings::chkAutodownload);
     layout->addWidget(expire);
     layout->addWidget(autodownload_);
+    layout->addWidget(AddCheck(panel, "chkCompress",
+                               QStringLiteral("Compress headers when the server offers it"),
+                               &storage::Settings::chkCompress));
     layout->addSpacing(8);
     QSlider* xover = AddSlider(
         panel, "sldXOVER", "lblXOVER", &storage::Settings::sldXOVER, kXoverRange,

@@ -89,6 +89,7 @@ class ProgramTest : public ::testing::Test {
         program->groups.AddGroup("alt.test");
         program->connections.ConnectScan();
         tcp1.Deliver("200 ready\r\n");
+        tcp1.Deliver("500 What?\r\n");  // to CAPABILITIES: no compression
         tcp1.Deliver(testing::GroupReply(1, 500, "alt.test"));
         tcp1.Deliver(testing::Burst(1, 5));
     }

@@ -380,7 +380,7 @@ std::string TableText(const ProgramRig& rig) {
     return text;
 }
 
-TEST_F(Inn2DownloadTest, OverTlsTheScanAndTheBatchGiveWhatThePlainPortGives) {
+TEST_F(Inn2DownloadTest, CompressedOrOverTlsTheScanAndTheBatchGiveWhatThePlainPortGives) {
     const std::string missing = Inn2TlsMissing();
     if (!missing.empty()) QUILLFIN_SKIP_OR_FAIL(missing);
     std::vector<Upload> uploads = {
@@ -391,16 +391,22 @@ TEST_F(Inn2DownloadTest, OverTlsTheScanAndTheBatchGiveWhatThePlainPortGives) {
     Post(uploads[1]);
     if (HasFatalFailure()) return;
 
+    // Plain without compression, plain with it (INN2 offers COMPRESS DEFLATE), then TLS: the
+    // same table every time.
     std::string plain_table;
-    for (const bool secure : {false, true}) {
-        SCOPED_TRACE(secure ? "TLS" : "plain");
+    for (const int round : {0, 1, 2}) {
+        const bool secure = round == 2;
+        SCOPED_TRACE(round == 0 ? "plain, uncompressed" : secure ? "TLS" : "plain, compressed");
         ProgramRig rig(port, group);
+        rig.program->settings.chkCompress = round == 0 ? 0 : 1;
         if (secure) rig.UseTls(Inn2Tls::Port());
         ASSERT_TRUE(rig.Scan()) << rig.Dump();
-        if (secure)
+        if (round > 0)
             EXPECT_EQ(TableText(rig), plain_table);
         else
             plain_table = TableText(rig);
+        if (round < 2)
+            EXPECT_EQ(rig.Count("Compression on (COMPRESS DEFLATE)"), std::size_t(round));
         ASSERT_EQ(rig.QueueAll(), 2);
         rig.program->BatchStartCommand();
         ASSERT_TRUE(rig.BatchFinished()) << rig.Dump();
