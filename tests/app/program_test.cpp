@@ -67,8 +67,8 @@ class ProgramTest : public ::testing::Test {
 
     std::unique_ptr<Program> Make() {
         return std::make_unique<Program>(
-            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2,
-                                  timer1});
+            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2,
+                                 timerbot2, timer1});
     }
     void Start() {
         program = Make();
@@ -76,12 +76,7 @@ class ProgramTest : public ::testing::Test {
         program->Main(screens);
         steps = screens.steps;
     }
-    std::vector<std::string> Logged() {
-        std::vector<std::string> out;
-        for (auto it = program->log.Lines().rbegin(); it != program->log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
-        return out;
-    }
+    std::vector<std::string> Logged() { return testing::Untimed(program->log); }
     // A scan of one group that has read its first burst and waits for the next.
     void ScanFirstBurst() {
         program->settings.News_Host = "news.example.test";
@@ -393,12 +388,6 @@ TEST(InstanceLockTest, ASecondInstanceIsRefusedUntilTheFirstEnds) {
     EXPECT_FALSE(nowhere.Held());
     EXPECT_FALSE(nowhere.Error().empty());
 }
-
-}  // namespace
-}  // namespace quillfin::app
-
-namespace quillfin::app {
-namespace {
 
 TEST_F(ProgramTest, ARestartNeverFightsTheUsersBatch) {
     Start();
