@@ -107,26 +107,12 @@ TEST_F(ProgramTest, StartUpRunsItsStepsInOrderAndReadsWhatTheLastRunLeft) {
     dir.Write("QUILFN.INI", "[Options]\r\nNews_Port=4119\r\n");
     dir.Write("favs.txt", "alt.one,10\r\nalt.two,20\r\n");
     Start();
-    const std::vector<std::string> expected = {"max 10",
-                                               "progress 1",
-                                               "show splash",
-                                               "Loading Main Window",
-                                               "create main",
-                                               "progress 1",
-                                               "Loading Options Window",
-                                               "create options",
-                                               "progress 2",
-                                               "Loading INI settings",
-                                               "progress 3",
-                                               "Loading Newsgroups",
-                                               "progress 4",
-                                               "Loading Window Sizes",
-                                               "progress 7",
-                                               "Loading Column Sizes",
-                                               "progress 9",
-                                               "show main: port 4119, groups 2, postings 0",
-                                               "hide splash"};
-    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(steps,
+              testing::Items("max 10|progress 1|show splash|Loading Main Window|create main|"
+                             "progress 1|Loading Options Window|create options|progress 2|"
+                             "Loading INI settings|progress 3|Loading Newsgroups|progress 4|"
+                             "Loading Window Sizes|progress 7|Loading Column Sizes|progress 9|"
+                             "show main: port 4119, groups 2, postings 0|hide splash"));
     // A first start centres the window on the screen.
     EXPECT_EQ(program->placement.Left, 400);
     EXPECT_EQ(program->placement.Top, 200);
