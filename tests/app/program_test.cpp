@@ -67,8 +67,8 @@ class ProgramTest : public ::testing::Test {
 
     std::unique_ptr<Program> Make() {
         return std::make_unique<Program>(
-            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2,
-                                  timer1});
+            dir.Path(), Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2,
+                                 timerbot2, timer1});
     }
     void Start() {
         program = Make();
@@ -76,12 +76,7 @@ class ProgramTest : public ::testing::Test {
         program->Main(screens);
         steps = screens.steps;
     }
-    std::vector<std::string> Logged() {
-        std::vector<std::string> out;
-        for (auto it = program->log.Lines().rbegin(); it != program->log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
-        return out;
-    }
+    std::vector<std::string> Logged() { return testing::Untimed(program->log); }
     // A scan of one group that has read its first burst and waits for the next.
     void ScanFirstBurst() {
         program->settings.News_Host = "news.example.test";
@@ -113,26 +108,12 @@ TEST_F(ProgramTest, StartUpRunsItsStepsInOrderAndReadsWhatTheLastRunLeft) {
     dir.Write("QUILFN.INI", "[Options]\r\nNews_Port=4119\r\n");
     dir.Write("favs.txt", "alt.one,10\r\nalt.two,20\r\n");
     Start();
-    const std::vector<std::string> expected = {"max 10",
-                                               "progress 1",
-                                               "show splash",
-                                               "Loading Main Window",
-                                               "create main",
-                                               "progress 1",
-                                               "Loading Options Window",
-                                               "create options",
-                                               "progress 2",
-                                               "Loading INI settings",
-                                               "progress 3",
-                                               "Loading Newsgroups",
-                                               "progress 4",
-                                               "Loading Window Sizes",
-                                               "progress 7",
-                                               "Loading Column Sizes",
-                                               "progress 9",
-                                               "show main: port 4119, groups 2, postings 0",
-                                               "hide splash"};
-    EXPECT_EQ(steps, expected);
+    EXPECT_EQ(steps,
+              testing::Items("max 10|progress 1|show splash|Loading Main Window|create main|"
+                             "progress 1|Loading Options Window|create options|progress 2|"
+                             "Loading INI settings|progress 3|Loading Newsgroups|progress 4|"
+                             "Loading Window Sizes|progress 7|Loading Column Sizes|progress 9|"
+                             "show main: port 4119, groups 2, postings 0|hide splash"));
     // A first start centres the window on the screen.
     EXPECT_EQ(program->placement.Left, 400);
     EXPECT_EQ(program->placement.Top, 200);
@@ -394,12 +375,6 @@ TEST(InstanceLockTest, ASecondInstanceIsRefusedUntilTheFirstEnds) {
     EXPECT_FALSE(nowhere.Held());
     EXPECT_FALSE(nowhere.Error().empty());
 }
-
-}  // namespace
-}  // namespace quillfin::app
-
-namespace quillfin::app {
-namespace {
 
 TEST_F(ProgramTest, ARestartNeverFightsTheUsersBatch) {
     Start();

@@ -60,18 +60,6 @@ class ChildDecoderTest : public DecodeFixture {
     download::PostingDecoder child_decoder{table, batch, settings, log, pump, child};
 };
 
-TEST_F(ChildDecoderTest, DecodesTheSameFileAsInProcess) {
-    const std::string original = MakeFile("pic.bin", 30000);
-    const std::vector<std::string> parts = Encode("pic.bin", "-y");
-    ASSERT_EQ(parts.size(), 1u);
-    const std::int32_t index = Queue("pic.bin", "11", parts[0]);
-    log.Clear();
-    EXPECT_TRUE(child_decoder.DecodePosting(index));
-    EXPECT_EQ(ReadFile(dir.File("dl/pic.bin")), original);
-    EXPECT_THAT(TakeLogged(), Contains(dir.File("dl/pic.bin") + " decode successful... "));
-    EXPECT_FALSE(child.ChildFailed());
-}
-
 TEST_F(ChildDecoderTest, ACrashFailsTheDecodeAndTheNextRunWorks) {
     const std::int32_t bad = Queue("bad.bin", "21", "BOOM\n");
     const std::string original = MakeFile("good.bin", 2000);

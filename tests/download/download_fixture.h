@@ -117,9 +117,7 @@ class DecodeFixture : public ::testing::Test {
     }
 
     std::vector<std::string> TakeLogged() {
-        std::vector<std::string> out;
-        for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
+        auto out = Untimed(log);
         log.Clear();
         return out;
     }

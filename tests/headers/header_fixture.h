@@ -10,6 +10,7 @@
 #include "headers/scan_hooks.h"
 #include "storage/activity_log.h"
 #include "storage/settings.h"
+#include "support/fakes.h"
 
 namespace quillfin::headers {
 
@@ -39,7 +40,7 @@ struct RecordingHooks : ScanHooks {
 };
 
 class HeaderFixture : public ::testing::Test {
-protected:
+  protected:
     HeaderFixture() {
         settings.chkEnableLogging = 1;
         table.CurrentGroup = "alt.test";
@@ -47,12 +48,7 @@ protected:
     }
 
     // The kept log lines without their time stamps, oldest first.
-    std::vector<std::string> Logged() const {
-        std::vector<std::string> out;
-        for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
-        return out;
-    }
+    std::vector<std::string> Logged() const { return testing::Untimed(log); }
 
     void Add(const std::string& subject, const std::string& number,
              const std::string& bytes = "1000", const std::string& from = "poster") {

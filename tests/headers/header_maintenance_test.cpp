@@ -73,9 +73,7 @@ class MaintenanceTest : public ::testing::Test {
         return tags;
     }
     std::vector<std::string> Logged() {
-        std::vector<std::string> out;
-        for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
+        auto out = testing::Untimed(log);
         log.Clear();
         return out;
     }

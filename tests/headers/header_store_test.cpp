@@ -24,12 +24,7 @@ using testing::HookPump;
 struct Harness {
     Harness() { settings.chkEnableLogging = 1; }
 
-    Texts Logged() const {
-        Texts out;
-        for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));  // without "hh:mm:ss  "
-        return out;
-    }
+    Texts Logged() const { return testing::Untimed(log); }
     std::string File() const { return dir.Read("npending.dat"); }
     void Load(const std::string& content) {
         dir.Write("npending.dat", content);

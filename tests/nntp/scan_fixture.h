@@ -150,9 +150,7 @@ class ScanFixture : public ::testing::Test {
     }
     // Kept log lines without their time stamps, oldest first; the log is emptied.
     std::vector<std::string> TakeLogged() {
-        std::vector<std::string> out;
-        for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
-            out.push_back(it->substr(10));
+        auto out = Untimed(log);
         log.Clear();
         return out;
     }

@@ -11,9 +11,18 @@
 
 namespace quillfin::testing {
 
+// An activity log's kept lines without their "hh:mm:ss  " stamps, oldest first.
+template <typename Log>
+std::vector<std::string> Untimed(const Log& log) {
+    std::vector<std::string> out;
+    for (auto it = log.Lines().rbegin(); it != log.Lines().rend(); ++it)
+        out.push_back(it->substr(10));
+    return out;
+}
+
 // Records every message box and answers questions from a script (No when it runs dry).
 class ScriptedPrompts : public common::Prompts {
-public:
+  public:
     struct Shown {
         std::string text;
         std::string title;
@@ -37,7 +46,7 @@ public:
 
 // Counts the pumps and runs a hook in each: events arriving in the middle of long work.
 class HookPump : public common::EventPump {
-public:
+  public:
     void Pump() override {
         ++count;
         if (hook) hook();

@@ -120,10 +120,7 @@ TEST_F(OptionsProgramTest, FirstScanWithNoGroupsOpensTheNewsgroupsTabAndTheAddDi
     Click(app_->Login(), "cmdGO");  // returns once the modal dialog is closed
 
     ASSERT_EQ(prompts_.shown.size(), 1u);
-    EXPECT_EQ(prompts_.shown[0].text,
-              "Before scanning, you need to specify some newsgroups.  \r\rUsually you do this "
-              "from the Options menu / Newsgroups tab / Add button, but this time I'll pop it up "
-              "for you.");
+    EXPECT_TRUE(prompts_.shown[0].text.starts_with("Before scanning, you need to specify"));
     EXPECT_TRUE(was_modal);
     EXPECT_TRUE(options_on_newsgroups);
     EXPECT_FALSE(app_->Login()->isVisible());
@@ -275,7 +272,6 @@ TEST_F(OptionsProgramTest, SoundsFollowTheSettingFromStartUpOnAndAboutGreets) {
     QApplication::setActiveWindow(about);
     ASSERT_TRUE(QTest::qWaitForWindowActive(about));
     EXPECT_EQ(sounds.LastChosen(), dir_.File("SFX/hi.wav"));
-    EXPECT_EQ(Find<QLabel>(about, "lblVersion")->text(), "v1.0.171");
 
     // Off in the window: nothing more plays.
     const int chosen = sounds.Chosen();

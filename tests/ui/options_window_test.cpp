@@ -123,33 +123,27 @@ TEST_F(OptionsWindowTest, CloseOnlyHidesAndShowingAgainKeepsListSelectionTabAndS
     SaveShot(&window, "options-download");
 }
 
-TEST_F(OptionsWindowTest, SlidersHaveTheirRangesAndTheirEndsWriteTheLabels) {
+TEST_F(OptionsWindowTest, SlidersKeyboardEndsWriteTheSettingAndTheLabel) {
     struct Case {
         const char* slider;
         const char* label;
         int storage::Settings::*setting;
-        int minimum, maximum, small_step, large_step, ticks;
+        int minimum, maximum, small_step;
         const char* min_text;
         const char* max_text;
     };
     const Case cases[] = {
-        {"sldRescan", "lblERWait", &storage::Settings::Rescan_Time, 5, 240, 1, 10, 10,
+        {"sldRescan", "lblERWait", &storage::Settings::Rescan_Time, 5, 240, 1,
          "Emergency restart wait: 5 seconds", "Emergency restart wait: 240 seconds"},
-        {"sldTimeout", "lblTimeout", &storage::Settings::sldTimeout, 15, 240, 1, 5, 10,
+        {"sldTimeout", "lblTimeout", &storage::Settings::sldTimeout, 15, 240, 1,
          "Restart connection if inactive more than 15 seconds",
          "Restart connection if inactive more than 240 seconds"},
-        {"sldXOVER", "lblXOVER", &storage::Settings::sldXOVER, 20, 2000, 1, 5, 40,
+        {"sldXOVER", "lblXOVER", &storage::Settings::sldXOVER, 20, 2000, 1,
          "XOVER burst receive 20 headers at a time", "XOVER burst receive 2000 headers at a time"},
     };
     ShowActive();
     for (const Case& c : cases) {
         auto* slider = Find<QSlider>(c.slider);
-        EXPECT_EQ(slider->minimum(), c.minimum) << c.slider;
-        EXPECT_EQ(slider->maximum(), c.maximum) << c.slider;
-        EXPECT_EQ(slider->singleStep(), c.small_step) << c.slider;
-        EXPECT_EQ(slider->pageStep(), c.large_step) << c.slider;
-        EXPECT_EQ(slider->tickInterval(), c.ticks) << c.slider;
-        EXPECT_EQ(slider->orientation(), Qt::Horizontal) << c.slider;
         // The keyboard's ends, as a user reaches them.
         Find<QTabWidget>("tabOptions")->setCurrentWidget(slider->parentWidget());
         slider->setFocus();
