@@ -21,9 +21,15 @@ class DownloadSession : public quillfin::testing::DownloadEngineFixture {
         settings.chkMakeSubDirs = (flags >> 2) & 1;
         settings.User_Name = "user";
         settings.User_Pass = "pass";
-        if (flags & 8) engine->SetReplyLimit(4096);
-        AddPosting("pic.jpg (1/2)", {"101", "102"}, "alt.binaries.test");
-        AddPosting("notes.txt", {"7"}, "alt.test");
+        if (flags & 8) engine->SetReplyLimit(1024);  // within reach of the input length
+        // One table for both: each AddPosting rebuilds the whole table.
+        headers::HeaderEntryList list;
+        list.push_back(Posting("pic.jpg (1/2)", {"101", "102"}, "alt.binaries.test"));
+        list.push_back(Posting("notes.txt", {"7"}, "alt.test"));
+        table.Replace(std::move(list));
+        batch.BuildBatchList();
+        batch.AddToBatch(1);
+        batch.AddToBatch(2);
         engine->DownloadStep();
         for (const std::string& chunk : chunks) {
             if (chunk == "\x01") {

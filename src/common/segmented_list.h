@@ -10,8 +10,9 @@ namespace quillfin::common {
 
 // A growing array that never moves its elements: storage comes in fixed segments. A plain
 // vector of a million postings regrows by copying them all into fresh memory at once, which
-// holds the event loop for tens of milliseconds; here each growth is one segment.
-template <class T, std::size_t kSegmentBits = 11>
+// holds the event loop for tens of milliseconds; here each growth is one segment. Segments
+// stay small too: every list, even of one posting, reserves a whole one.
+template <class T, std::size_t kSegmentBits = 9>
 class SegmentedList {
     static constexpr std::size_t kSegment = std::size_t(1) << kSegmentBits;
 

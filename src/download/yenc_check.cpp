@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <fstream>
 
 #include "download/yenc_decoder.h"
@@ -9,6 +10,8 @@
 namespace quillfin::download {
 
 namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
 
 std::string Hex(std::uint32_t value) {
     char text[9] = {};
@@ -57,7 +60,10 @@ std::string YencCheck::Verify(const std::string& decodedPath, common::EventPump*
     std::vector<std::uint32_t> crcs(parts_.size(), 0);
     std::vector<std::int64_t> counted(parts_.size(), 0);
     std::uint32_t file_crc = 0;
-    std::vector<char> buffer(1 << 20);
+    // No bigger than the file: a zeroed megabyte costs more than checking a small one.
+    std::error_code unknown;
+    const std::uintmax_t size = std::filesystem::file_size(decodedPath, unknown);
+    std::vector<char> buffer(unknown ? kBlock : std::clamp<std::size_t>(size + 1, 1, kBlock));
     for (std::int64_t offset = 0;;) {
         in.read(buffer.data(), std::streamsize(buffer.size()));
         const std::int64_t got = in.gcount();

@@ -35,9 +35,10 @@ std::string WriteAt(const std::string& path, std::string_view data, std::int64_t
 
 }  // namespace
 
-YencWorker::YencWorker() : thread_([this] { Run(); }) {}
+YencWorker::YencWorker() = default;
 
 YencWorker::~YencWorker() {
+    if (!thread_.joinable()) return;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -47,6 +48,8 @@ YencWorker::~YencWorker() {
 }
 
 std::uint64_t YencWorker::Submit(std::string path, std::string reply) {
+    // Started with the first article: a batch without yEnc never needs the thread.
+    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     std::unique_lock lock(mutex_);
     done_.wait(lock, [&] { return queued_bytes_ < kQueueBound; });
     const std::uint64_t number = next_job_++;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -9,6 +10,7 @@ namespace quillfin::headers {
 
 namespace {
 constexpr std::size_t kBufferSize = 1 << 20;
+constexpr std::size_t kSmallestBuffer = 4096;
 }
 
 HeaderFileReader::HeaderFileReader(std::string path) : path_(std::move(path)) {}
@@ -23,7 +25,10 @@ bool HeaderFileReader::Open() {
     }
     struct stat info {};
     if (::fstat(::fileno(file_), &info) == 0) size_ = info.st_size;
-    buffer_.resize(kBufferSize);
+    // A small file gets a buffer its size: a whole megabyte zeroed for it costs more than
+    // the reading. Fill doubles the buffer should the file have grown meanwhile.
+    buffer_.resize(std::clamp(std::size_t(std::max<std::int64_t>(size_, 0)) + 1, kSmallestBuffer,
+                              kBufferSize));
     return true;
 }
 

@@ -11,6 +11,7 @@ namespace quillfin::headers {
 
 namespace {
 constexpr std::size_t kFlushSize = 1 << 20;
+constexpr std::size_t kFirstBuffer = 1 << 16;
 }
 
 HeaderFileWriter::HeaderFileWriter(std::string path)
@@ -35,7 +36,8 @@ bool HeaderFileWriter::Open() {
         Fail("cannot create " + temp_);
         return false;
     }
-    buffer_.reserve(kFlushSize + 4096);
+    // Grows to the flush size only for a file that needs it; most are far smaller.
+    buffer_.reserve(kFirstBuffer);
     return true;
 }
 

@@ -89,9 +89,10 @@ class DecodeFixture : public ::testing::Test {
         return parts;
     }
 
-    // A queued posting with one part per article number; returns its table index.
-    std::int32_t AddPosting(const std::string& subject, const std::vector<std::string>& numbers,
-                            const std::string& group = "alt.test") {
+    // A posting with one part per article number.
+    static headers::HeaderEntry Posting(const std::string& subject,
+                                        const std::vector<std::string>& numbers,
+                                        const std::string& group = "alt.test") {
         headers::HeaderEntry entry;
         entry.Subject = subject;
         entry.Group = group;
@@ -104,7 +105,12 @@ class DecodeFixture : public ::testing::Test {
         }
         entry.PartTotal = entry.PartCount();
         entry.Size = 1000 * std::int64_t(numbers.size());
-        entries.push_back(entry);
+        return entry;
+    }
+    // Posting queued; returns its table index.
+    std::int32_t AddPosting(const std::string& subject, const std::vector<std::string>& numbers,
+                            const std::string& group = "alt.test") {
+        entries.push_back(Posting(subject, numbers, group));
         headers::HeaderEntryList list;
         for (const headers::HeaderEntry& e : entries) list.push_back(e);
         table.Replace(std::move(list));
