@@ -6,6 +6,8 @@
 //   connections C depth D: N MB/s, files equal: yes|no, resident growth M MB, longest stall T ms
 // Usage: download_connections [latency_ms cap_mb_per_s [connections depth]]
 //   (default 50 and 10, and the four settings above)
+#include <sys/resource.h>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -41,7 +43,15 @@ struct Figures {
     double seconds = 0;
     double longest_gap_ms = 0;
     double growth_mb = 0;
+    double cpu_seconds = 0;  // the program's own processor time in the batch, all its threads
 };
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // The child: scans the group, queues everything and times the batch.
 Figures Batch(int port, const std::string& dir, int connections, int depth) {
@@ -92,6 +102,7 @@ Figures Batch(int port, const std::string& dir, int connections, int depth) {
         since_tick.restart();
         if (++ticks % 10 == 0) highest_mb = std::max(highest_mb, ResidentMegabytes());
     });
+    const double cpu_start = CpuSeconds();
     elapsed.start();
     since_tick.start();
     probe.start(1);
@@ -103,6 +114,7 @@ Figures Batch(int port, const std::string& dir, int connections, int depth) {
         },
         900, 1);
     figures.seconds = double(elapsed.nsecsElapsed()) / 1e9;
+    figures.cpu_seconds = CpuSeconds() - cpu_start;
     probe.stop();
     figures.growth_mb = std::max(highest_mb, ResidentMegabytes()) - start_mb;
     tcp1.Close();
@@ -126,15 +138,15 @@ void RunSetting(int port, int connections, int depth, const std::string& origina
     child.waitForFinished(1'000'000);
     Figures f;
     const QByteArray out = child.readAllStandardOutput();
-    if (std::sscanf(out.constData(), "%lf %lf %lf", &f.seconds, &f.longest_gap_ms,
-                    &f.growth_mb) != 3)
+    if (std::sscanf(out.constData(), "%lf %lf %lf %lf", &f.seconds, &f.longest_gap_ms,
+                    &f.growth_mb, &f.cpu_seconds) != 4)
         std::fprintf(stderr, "batch child printed: %s\n", out.constData());
     const bool equal = FileEqual(dir + "/downloads/" + kFile, original);
     std::printf(
         "connections %d depth %d: %.1f MB/s, files equal: %s, resident growth %.1f MB, longest "
-        "stall %.1f ms\n",
+        "stall %.1f ms, program CPU %.2f s\n",
         connections, depth, f.seconds > 0 ? double(kSize) / 1e6 / f.seconds : 0.0,
-        equal ? "yes" : "no", f.growth_mb, f.longest_gap_ms);
+        equal ? "yes" : "no", f.growth_mb, f.longest_gap_ms, f.cpu_seconds);
     std::fflush(stdout);
     fs::remove_all(dir);
 }
@@ -145,7 +157,8 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     if (argc == 6 && std::string(argv[1]) == "--batch") {
         const Figures f = Batch(std::atoi(argv[2]), argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
-        std::printf("%.3f %.1f %.1f\n", f.seconds, f.longest_gap_ms, f.growth_mb);
+        std::printf("%.3f %.1f %.1f %.3f\n", f.seconds, f.longest_gap_ms, f.growth_mb,
+                    f.cpu_seconds);
         return 0;
     }
     const int latency = argc > 1 ? std::atoi(argv[1]) : 50;
