@@ -144,20 +144,22 @@ bool DownloadEngine::WalkBatch() {
             FetchPart(index, next);
             return true;
         }
-        {
-            // Cleared however the decode ends: a flag left set would refuse every later step.
-            struct Decoding {
-                bool& flag;
-                explicit Decoding(bool& f) : flag(f) { flag = true; }
-                ~Decoding() { flag = false; }
-            } decoding(decoding_);
-            decoder_.DecodePosting(index);
-        }
+        Decode(index);
         if (StoppedForWriteFailure() || user_abort_ || session_.DownloadBusy != 1) return true;
         if (entry.InBatch) passed.insert(index);
         position = -1;  // the list changed: start again from its first row
     }
     return false;
+}
+
+void DownloadEngine::Decode(std::int32_t index) {
+    // Cleared however the decode ends: a flag left set would refuse every later step.
+    struct Decoding {
+        bool& flag;
+        explicit Decoding(bool& f) : flag(f) { flag = true; }
+        ~Decoding() { flag = false; }
+    } decoding(decoding_);
+    decoder_.DecodePosting(index);
 }
 
 void DownloadEngine::FetchPart(std::int32_t index, std::int32_t part) {

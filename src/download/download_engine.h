@@ -78,6 +78,8 @@ class DownloadEngine {
     void Step();
     void StepFailed(const std::string& description, int number);
     bool WalkBatch();
+    // DecodePosting, with Decoding() set while it lets events run.
+    void Decode(std::int32_t index);
     void FetchPart(std::int32_t index, std::int32_t part);
     void OpenConnection();
     void SendArticle();

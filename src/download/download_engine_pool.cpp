@@ -196,14 +196,7 @@ bool DownloadEngine::DecodeReady() {
             complete = entry.Part(i).Retrieved;
         // Filed in batch order: a later posting waits for the ones above it.
         if (!complete) break;
-        {
-            struct Decoding {
-                bool& flag;
-                explicit Decoding(bool& f) : flag(f) { flag = true; }
-                ~Decoding() { flag = false; }
-            } decoding(decoding_);
-            decoder_.DecodePosting(index);
-        }
+        Decode(index);
         // The decode kept the event loop from the connections: that was no silence.
         pool_->NoteBusy();
         if (StoppedForWriteFailure() || user_abort_ || session_.DownloadBusy != 1) return false;
