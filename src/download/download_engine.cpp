@@ -124,11 +124,10 @@ bool DownloadEngine::WalkBatch() {
     std::unordered_set<std::int32_t> passed;
     const headers::RowList& rows = batch_.Rows();
     for (int position = 0; position < rows.Count(); ++position) {
-        const headers::ListRow& row = rows.At(position);
-        const std::int32_t index = row.tag;
-        if (common::Trim(row.text).empty() || index < 1 || index > table_.HeaderCount()) continue;
-        headers::HeaderEntry& entry = table_.Entry(index);
-        if (!entry.InBatch || passed.contains(index)) continue;
+        headers::HeaderEntry* queued = QueuedAt(position);
+        const std::int32_t index = rows.At(position).tag;
+        if (queued == nullptr || passed.contains(index)) continue;
+        headers::HeaderEntry& entry = *queued;
         posting_max_ = double(entry.Size);
         posting_value_ = 0;
         std::int32_t next = 0;
@@ -150,6 +149,14 @@ bool DownloadEngine::WalkBatch() {
         position = -1;  // the list changed: start again from its first row
     }
     return false;
+}
+
+headers::HeaderEntry* DownloadEngine::QueuedAt(int position) {
+    const headers::ListRow& row = batch_.Rows().At(position);
+    const std::int32_t index = row.tag;
+    if (common::Trim(row.text).empty() || index < 1 || index > table_.HeaderCount()) return nullptr;
+    headers::HeaderEntry& entry = table_.Entry(index);
+    return entry.InBatch ? &entry : nullptr;
 }
 
 void DownloadEngine::Decode(std::int32_t index) {

@@ -78,6 +78,9 @@ class DownloadEngine {
     void Step();
     void StepFailed(const std::string& description, int number);
     bool WalkBatch();
+    // The queued posting on the batch list's row at position; nullptr for a blank row, one
+    // whose tag is out of range, or a posting no longer queued.
+    headers::HeaderEntry* QueuedAt(int position);
     // DecodePosting, with Decoding() set while it lets events run.
     void Decode(std::int32_t index);
     void FetchPart(std::int32_t index, std::int32_t part);
@@ -116,7 +119,7 @@ class DownloadEngine {
     bool DecodeReady();
     // Stores what arrived while a decode let events run.
     bool TakeHeld();
-    bool NothingLeft() const;
+    bool NothingLeft();
     void Advance();
     void ShowPooledBars();
     static std::uint64_t KeyOf(std::int32_t entry, std::int32_t part) {

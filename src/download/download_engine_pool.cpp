@@ -76,11 +76,10 @@ bool DownloadEngine::NextRequest(ConnectionPool::Request& request) {
         walk_from_ = 0;
     }
     for (int position = walk_from_; position < rows.Count(); ++position) {
-        const headers::ListRow& row = rows.At(position);
-        const std::int32_t index = row.tag;
-        if (common::Trim(row.text).empty() || index < 1 || index > table_.HeaderCount()) continue;
-        const headers::HeaderEntry& entry = table_.Entry(index);
-        if (!entry.InBatch) continue;
+        const headers::HeaderEntry* queued = QueuedAt(position);
+        if (queued == nullptr) continue;
+        const headers::HeaderEntry& entry = *queued;
+        const std::int32_t index = rows.At(position).tag;
         for (std::int32_t i = 1; i <= entry.PartCount(); ++i) {
             const headers::PartRef& part = entry.Part(i);
             if (part.Retrieved || in_flight_.contains(KeyOf(index, i))) continue;
@@ -186,11 +185,10 @@ bool DownloadEngine::DecodeReady() {
     std::unordered_set<std::int32_t> passed;
     const headers::RowList& rows = batch_.Rows();
     for (int position = 0; position < rows.Count(); ++position) {
-        const headers::ListRow& row = rows.At(position);
-        const std::int32_t index = row.tag;
-        if (common::Trim(row.text).empty() || index < 1 || index > table_.HeaderCount()) continue;
-        headers::HeaderEntry& entry = table_.Entry(index);
-        if (!entry.InBatch || passed.contains(index)) continue;
+        headers::HeaderEntry* queued = QueuedAt(position);
+        const std::int32_t index = rows.At(position).tag;
+        if (queued == nullptr || passed.contains(index)) continue;
+        headers::HeaderEntry& entry = *queued;
         bool complete = true;
         for (std::int32_t i = 1; i <= entry.PartCount() && complete; ++i)
             complete = entry.Part(i).Retrieved;
@@ -213,16 +211,13 @@ bool DownloadEngine::DecodeReady() {
 }
 
 // Nothing asked and unanswered, and no queued posting with a part still to fetch.
-bool DownloadEngine::NothingLeft() const {
+bool DownloadEngine::NothingLeft() {
     if (!in_flight_.empty() || !held_.empty()) return false;
-    const headers::RowList& rows = batch_.Rows();
-    for (int position = 0; position < rows.Count(); ++position) {
-        const std::int32_t index = rows.At(position).tag;
-        if (index < 1 || index > table_.HeaderCount()) continue;
-        const headers::HeaderEntry& entry = table_.Entry(index);
-        if (!entry.InBatch || common::Trim(rows.At(position).text).empty()) continue;
-        for (std::int32_t i = 1; i <= entry.PartCount(); ++i)
-            if (!entry.Part(i).Retrieved) return false;
+    for (int position = 0; position < batch_.Rows().Count(); ++position) {
+        const headers::HeaderEntry* entry = QueuedAt(position);
+        if (entry == nullptr) continue;
+        for (std::int32_t i = 1; i <= entry->PartCount(); ++i)
+            if (!entry->Part(i).Retrieved) return false;
     }
     return true;
 }
