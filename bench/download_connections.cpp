@@ -20,11 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/program.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_socket.h"
-#include "platform/qt_timer.h"
-#include "quiet_program.h"
+#include "bench_program.h"
 #include "testserver/binary_encoders.h"
 #include "testserver/nntp_test_server.h"
 
@@ -56,18 +52,8 @@ double CpuSeconds() {
 // The child: scans the group, queues everything and times the batch.
 Figures Batch(int port, const std::string& dir, int connections, int depth) {
     Figures figures;
-    common::SystemClock clock;
-    platform::QtEventPump pump;
-    SilentPrompts prompts;
-    NoWindows windows;
-    NoSounds sounds;
-    platform::QtSocket tcp1, tcp2;
-    platform::QtTimer timerbot1, timerbot2, timer1;
-    app::Program program(
-        dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2, timer1});
-    program.download.SetPoolPlatform(
-        {[]() -> std::unique_ptr<nntp::Socket> { return std::make_unique<platform::QtSocket>(); },
-         []() -> std::unique_ptr<nntp::Timer> { return std::make_unique<platform::QtTimer>(); }});
+    BenchProgram bench(dir);
+    app::Program& program = bench.program;
     auto& s = program.settings;
     s.News_Host = "127.0.0.1";
     s.News_Port = std::to_string(port);
@@ -117,8 +103,6 @@ Figures Batch(int port, const std::string& dir, int connections, int depth) {
     figures.cpu_seconds = CpuSeconds() - cpu_start;
     probe.stop();
     figures.growth_mb = std::max(highest_mb, ResidentMegabytes()) - start_mb;
-    tcp1.Close();
-    tcp2.Close();
     return figures;
 }
 

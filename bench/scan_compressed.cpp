@@ -12,11 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_socket.h"
-#include "platform/qt_timer.h"
-#include "quiet_program.h"
+#include "bench_program.h"
 #include "testserver/nntp_test_server.h"
 
 namespace {
@@ -36,15 +32,8 @@ Figures Scan(int port, const std::vector<std::string>& groups, bool compress) {
     Figures figures;
     const std::string dir = MakeFolder("qf-zscan");
     {
-        common::SystemClock clock;
-        platform::QtEventPump pump;
-        SilentPrompts prompts;
-        NoWindows windows;
-        NoSounds sounds;
-        platform::QtSocket tcp1, tcp2;
-        platform::QtTimer timerbot1, timerbot2, timer1;
-        app::Program program(dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2,
-                                   timerbot2, timer1});
+        BenchProgram bench(dir);
+        app::Program& program = bench.program;
         auto& s = program.settings;
         s.News_Host = "127.0.0.1";
         s.News_Port = std::to_string(port);
@@ -68,7 +57,6 @@ Figures Scan(int port, const std::vector<std::string>& groups, bool compress) {
         figures.wire = program.scan_socket.WireBytesIn();
         figures.plain = program.scan_socket.PlainBytesIn();
         figures.headers = program.table.HeaderCount();
-        tcp1.Close();
     }
     fs::remove_all(dir);
     return figures;
@@ -76,6 +64,10 @@ Figures Scan(int port, const std::vector<std::string>& groups, bool compress) {
 
 void Compare(const char* server, int port, const std::vector<std::string>& groups) {
     const Figures plain = Scan(port, groups, false);
+    if (plain.wire == 0) {
+        std::printf("%s: nothing answered on 127.0.0.1:%d\n", server, port);
+        return;
+    }
     const Figures packed = Scan(port, groups, true);
     std::printf(
         "%s: bytes on the wire: plain %llu, compressed %llu, ratio %.2f; scan %.2f s plain, "
