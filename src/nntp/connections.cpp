@@ -134,6 +134,7 @@ void Connections::ConnectScan() {
         // ScanState says a burst is expected, the greeting would be taken for burst data.
         if (session_.ScanState() == 12) session_.SetScanState(-1);
         session_.BurstStart.clear();
+        if (session_.onScanConnect) session_.onScanConnect();
         session_.QuitSent = false;
         session_.RestartPending = false;
         windows_.HideLoginDialog();

@@ -56,6 +56,7 @@ ScanEngine::ScanEngine(Connections& connections, headers::HeaderTable& table,
         };
     }
     session_.onScanSignal = [this] { OnScanSignal(); };
+    session_.onScanConnect = [this] { ResetAhead(); };
     table_.SetScanHooks(this);
 }
 
@@ -76,6 +77,7 @@ ScanEngine::~ScanEngine() {
         socket_->onError = nullptr;
     }
     session_.onScanSignal = nullptr;
+    session_.onScanConnect = nullptr;
     if (table_.Hooks() == this) table_.SetScanHooks(nullptr);
 }
 
@@ -117,6 +119,11 @@ void ScanEngine::ScanDriver() {
 }
 
 void ScanEngine::StartScan() {
+    // A scan started over one still reading gives up its requests, the current one too.
+    if (Pipelined() && session_.ScanState() == 12) {
+        ahead_.push_front({session_.BurstStart, burst_end_});
+        DropAhead();
+    }
     if (sounds_ != nullptr) sounds_->Play("scan.wav");
     session_.Scanning = true;
     session_.SetScanStop(false);
@@ -297,7 +304,8 @@ void ScanEngine::ApplyGroupReply(const std::string& group, const std::string& fi
 void ScanEngine::RequestBurst() {
     session_.ScanBuffer.clear();
     session_.ScanLine.clear();
-    xover_buffer_.clear();
+    // What has come beyond the last burst belongs to the requests sent ahead.
+    if (ahead_.empty()) xover_buffer_.clear();
     session_.SetScanState(12);
     std::string last_read = LastReadOf(table_.CurrentGroup);
     // A group never read starts at 0; an empty range start would read nothing.
@@ -306,13 +314,26 @@ void ScanEngine::RequestBurst() {
         // The last request brought no progress: the group is done.
         if (common::NumericValue(group_last_text_) <= common::NumericValue(last_read))
             ReportProgress(table_.CurrentGroup, group_last_text_, true);
+        DropAhead();
         session_.SetScanState(0);
         return;
+    }
+    if (!ahead_.empty()) {
+        if (ahead_.front().start == last_read) {
+            // Asked for already: its reply is on its way or in the buffer.
+            session_.BurstStart = last_read;
+            burst_end_ = std::move(ahead_.front().end);
+            ahead_.pop_front();
+            SendAhead();
+            return;
+        }
+        DropAhead();
     }
     burst_end_ = common::Trim(common::Str(
         common::SaturatingDifference(common::WholeValue(last_read), -settings_.sldXOVER)));
     session_.BurstStart = last_read;
     connections_.SendLine(1, "XOVER " + last_read + "-" + burst_end_);
+    SendAhead();
 }
 
 void ScanEngine::BurstReceiver(const std::string& chunk) {
@@ -324,6 +345,10 @@ void ScanEngine::BurstReceiver(const std::string& chunk) {
     // Data that arrives while a burst is parsed (the parser lets events run) is not a burst of
     // its own: the next request clears it.
     if (parsing_) return;
+    if (Pipelined()) {
+        ReceivePipelined();
+        return;
+    }
     // Only the new tail can complete the end line; bursts run to megabytes.
     const std::size_t from = before >= 4 ? before - 4 : 0;
     if (xover_buffer_.find("\r\n.\r\n", from) == std::string::npos) return;
@@ -331,11 +356,16 @@ void ScanEngine::BurstReceiver(const std::string& chunk) {
     ParseBurst();
 }
 
-void ScanEngine::ParseBurst() {
+void ScanEngine::ParseBurst(std::size_t length) {
     // The burst moves to a buffer of its own: the events the parse lets run may append to
     // xover_buffer_. Both keep their capacity, so no burst pays for growing them again.
-    parse_buffer_.swap(xover_buffer_);
-    xover_buffer_.clear();
+    if (length < xover_buffer_.size()) {
+        parse_buffer_.assign(xover_buffer_, 0, length);
+        xover_buffer_.erase(0, length);
+    } else {
+        parse_buffer_.swap(xover_buffer_);
+        xover_buffer_.clear();
+    }
     parsing_ = true;
     after_burst_pending_ = false;
     try {
@@ -370,8 +400,10 @@ void ScanEngine::AfterBurst() {
 void ScanEngine::NextBurstOrDone() {
     if (!session_.ScanStop() && settings_.sldXOVER < unread_at_group_)
         RequestBurst();
-    else
+    else {
+        DropAhead();
         session_.SetScanState(0);
+    }
 }
 
 // ---- Progress -----------------------------------------------------------------------------

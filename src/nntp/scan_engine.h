@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <string>
 
 #include "common/clock.h"
@@ -53,6 +54,8 @@ class ScanEngine : public headers::ScanHooks {
                          const std::string& lastText);
     void RequestBurst();
     void BurstReceiver(const std::string& chunk);
+    // XOVER requests sent ahead of the burst being read (XoverInFlight above 1).
+    std::size_t BurstsAhead() const { return ahead_.size(); }
     std::string LastReadOf(const std::string& group);
     void ResetGroupIcons();
 
@@ -97,6 +100,7 @@ class ScanEngine : public headers::ScanHooks {
     };
 
     void HandleScanData(const std::string& chunk);
+    void HandleReplyData(const std::string& chunk);
     void DispatchReply(const std::string& chunk);
     void HandleGreeting(const std::string& chunk);
     void HandleLoginComplete();
@@ -110,7 +114,14 @@ class ScanEngine : public headers::ScanHooks {
     void FinishScan();
     void StartScan();
     void NextBurstOrDone();
-    void ParseBurst();
+    void ParseBurst(std::size_t length = std::string::npos);
+    // Requests ahead: see scan_ahead.cpp.
+    bool Pipelined() const;
+    void SendAhead();
+    void DropAhead();
+    void ResetAhead();
+    bool SwallowDropped(std::string& chunk);
+    void ReceivePipelined();
     void Restart();
     bool DroppedOversizedReply(std::size_t size);
 
@@ -159,6 +170,17 @@ class ScanEngine : public headers::ScanHooks {
     std::string xover_buffer_;
     std::string parse_buffer_;
     std::string burst_end_;
+
+    // Requests sent ahead, each starting where the one before it ends, as the next request
+    // would once the burst before it is read; oldest first.
+    struct AheadBurst {
+        std::string start;
+        std::string end;
+    };
+    std::deque<AheadBurst> ahead_;
+    // Replies still to come to requests given up, and what has come of them so far.
+    int dropped_ = 0;
+    std::string dropped_data_;
 
     // ReportProgress runs for every overview line: remember where CurrentGroup's row is.
     std::size_t cached_row_ = 0;

@@ -23,6 +23,16 @@ void ScanEngine::HandleScanData(const std::string& chunk) {
         connections_.QuitConnection(1);
         return;
     }
+    if (dropped_ > 0) {
+        // Replies to requests given up come first; only what follows them is looked at.
+        std::string rest = chunk;
+        if (SwallowDropped(rest)) HandleReplyData(rest);
+        return;
+    }
+    HandleReplyData(chunk);
+}
+
+void ScanEngine::HandleReplyData(const std::string& chunk) {
     if (session_.QuitSent) {
         // The goodbye may follow the first part of a line that came in an earlier chunk.
         const std::string text = session_.ScanLine + chunk;

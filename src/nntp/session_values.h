@@ -54,6 +54,8 @@ public:
 
     // Called after every change of ScanState or ScanStop; the scan engine sets it.
     std::function<void()> onScanSignal;
+    // Called when the scan connection is opened again; nothing asked on the old one is coming.
+    std::function<void()> onScanConnect;
 
 private:
     std::int32_t scan_state_ = 0;

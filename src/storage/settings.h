@@ -36,6 +36,9 @@ struct Settings {
     int NewGroupHeaders = 250000;
     // The scan connection asks for compression (RFC 8054) when the server offers it.
     int chkCompress = 1;
+    // XOVER requests the scan keeps unanswered; 1 asks for the next burst only once the last
+    // has been read.
+    int XoverInFlight = 1;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

@@ -174,6 +174,11 @@ QWidget* OptionsWindow::BuildScanTab() {
         [](int v) { return QStringLiteral("XOVER burst receive %1 headers at a time").arg(v); });
     layout->addWidget(sliders_.back().label);
     layout->addWidget(xover);
+    QSlider* xover_ahead = AddSlider(
+        panel, "sldXoverInFlight", "lblXoverInFlight", &storage::Settings::XoverInFlight,
+        kInFlightRange, [](int v) { return QStringLiteral("XOVER requests in flight: %1").arg(v); });
+    layout->addWidget(sliders_.back().label);
+    layout->addWidget(xover_ahead);
     layout->addSpacing(8);
     auto* label = new QLabel(
         QStringLiteral("For a new group, read only the newest N headers (0 = all):"), panel);

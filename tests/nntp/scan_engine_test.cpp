@@ -1,5 +1,6 @@
 #include <gmock/gmock.h>
 
+#include <cstdio>
 #include <ostream>
 
 #include "nntp/scan_fixture.h"
@@ -470,6 +471,105 @@ TEST_F(ScanEngineTest, WhatHappensDuringExpiryDecidesTheNextRequest) {
     };
     EXPECT_THAT(Say(GroupReply(1, 50, "f", 50)), ElementsAre("GROUP f"));
     EXPECT_EQ(session.ScanState(), 9);
+}
+
+
+// Plays a server holding g 3000-5650 (5120-5180 missing) and h 1-250, answering every line we
+// send; the replies reach us in chunks of `chunk` bytes.
+struct ScriptedServer {
+    std::string Answer(const std::string& line) const {
+        if (line == "GROUP g") return GroupReply(3000, 5650, "g", 2590);
+        if (line == "GROUP h") return GroupReply(1, 250, "h", 250);
+        if (line == "QUIT") return "205 bye\r\n";
+        long from = 0, to = 0;
+        if (std::sscanf(line.c_str(), "XOVER %ld-%ld", &from, &to) != 2) return "500 what?\r\n";
+        const long last = group == "g" ? 5650 : 250;
+        std::string text = "224 Overview information follows\r\n";
+        for (long n = std::max(from, group == "g" ? 3000L : 1L); n <= std::min(to, last); ++n)
+            if (group != "g" || n < 5120 || n > 5180) text += OverviewLine(n);
+        return text + ".\r\n";
+    }
+    std::string group;
+};
+
+struct InFlightOutcome {
+    std::vector<std::string> logged;
+    std::string lastReads;
+    int headers = 0;
+    std::size_t tableRows = 0;
+    bool operator==(const InFlightOutcome&) const = default;
+};
+
+// One scan of the scripted server from a fresh session.
+struct InFlightRun : ScanEngineTest {
+    void TestBody() override {}
+    InFlightOutcome Run(int inFlight, std::size_t chunk) {
+        settings.XoverInFlight = inFlight;
+        StartScan("g=5000|h=");
+        ScriptedServer server;
+        std::string stream = server.Answer("GROUP g");
+        server.group = "g";
+        while (!stream.empty()) {
+            const std::size_t size = std::min(chunk, stream.size());
+            tcp1.Deliver(stream.substr(0, size));
+            stream.erase(0, size);
+            for (const std::string& line : TakeSent()) {
+                sent.push_back(line);
+                if (line.starts_with("GROUP ")) server.group = line.substr(6);
+                stream += server.Answer(line);
+            }
+        }
+        InFlightOutcome out{TakeLogged()};
+        for (const storage::GroupEntry& row : groups.Entries()) out.lastReads += row.lastRead + "|";
+        out.headers = session.ScanHeaderCount;
+        out.tableRows = table.HeaderCount();
+        return out;
+    }
+    std::vector<std::string> sent;
+};
+
+// Requests sent ahead read exactly what one request at a time reads, however the replies are cut.
+TEST(ScanInFlightTest, RequestsInFlightReadWhatOneRequestAtATimeReads) {
+    const InFlightOutcome one = InFlightRun().Run(1, 1 << 20);
+    EXPECT_EQ(one.lastReads, "5650|250|");
+    // 840 articles; every burst reads again the article the one before ended on, and each
+    // group's count leaves one out.
+    EXPECT_EQ(one.headers, 848);
+    for (int inFlight : {4, 16}) {
+        for (std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{5},
+                                  std::size_t{4096}, std::size_t{1} << 20}) {
+            InFlightRun run;
+            EXPECT_EQ(run.Run(inFlight, chunk), one) << inFlight << " in chunks of " << chunk;
+            // Requests go ahead up to the group's end, never past it.
+            EXPECT_THAT(run.sent, Contains("XOVER 5600-5700"));
+            EXPECT_THAT(run.sent, ::testing::Not(Contains("XOVER 5700-5800")));
+        }
+    }
+}
+
+// A stop gives up the requests ahead: their replies are read past, and the goodbye is seen.
+TEST_F(ScanEngineTest, AStopWithRequestsInFlightReadsPastTheirReplies) {
+    settings.XoverInFlight = 4;
+    StartScan("g=5000|h=1");
+    EXPECT_THAT(Say(GroupReply(3000, 5650, "g", 2650)),
+                ElementsAre("XOVER 5000-5100", "XOVER 5100-5200", "XOVER 5200-5300",
+                            "XOVER 5300-5400"));
+    TakeLogged();
+    pump.actions.push_back([this] { connections.QuitConnection(1); });
+    // The first reply and part of the second come together.
+    const std::string second = Burst(5100, 5200);
+    EXPECT_THAT(Say(Burst(5000, 5100) + second.substr(0, 50)), ElementsAre("QUIT"));
+    EXPECT_EQ(engine->BurstsAhead(), 0u);
+    EXPECT_EQ(Row(1).lastRead, "5100");
+    EXPECT_EQ(table.HeaderCount(), 101);
+    // A 205 inside the overview data is not the goodbye.
+    EXPECT_THAT(Say(second.substr(50) + Burst(5200, 5300) + "224 x\r\n\r\n205\tx\r\n.\r\n205 bye"),
+                IsEmpty());
+    EXPECT_EQ(table.HeaderCount(), 101);
+    EXPECT_THAT(Say("\r\n"), IsEmpty());
+    EXPECT_THAT(TakeLogged(), ElementsAre("Xover burst recieved: g, " +
+                                              std::to_string(Burst(5000, 5100).size()) + " bytes",
+                                          "205 bye", "Connection Closed"));
 }
 
 }  // namespace

@@ -391,20 +391,25 @@ TEST_F(Inn2DownloadTest, CompressedOrOverTlsTheScanAndTheBatchGiveWhatThePlainPo
     Post(uploads[1]);
     if (HasFatalFailure()) return;
 
-    // Plain without compression, plain with it (INN2 offers COMPRESS DEFLATE), then TLS: the
-    // same table every time.
+    // Plain without compression, plain with it (INN2 offers COMPRESS DEFLATE) and short bursts
+    // eight in flight, then TLS: the same table every time.
     std::string plain_table;
     for (const int round : {0, 1, 2}) {
         const bool secure = round == 2;
         SCOPED_TRACE(round == 0 ? "plain, uncompressed" : secure ? "TLS" : "plain, compressed");
         ProgramRig rig(port, group);
         rig.program->settings.chkCompress = round == 0 ? 0 : 1;
+        if (round == 1) {
+            rig.program->settings.sldXOVER = 7;
+            rig.program->settings.XoverInFlight = 8;
+        }
         if (secure) rig.UseTls(Inn2Tls::Port());
         ASSERT_TRUE(rig.Scan()) << rig.Dump();
         if (round > 0)
             EXPECT_EQ(TableText(rig), plain_table);
         else
             plain_table = TableText(rig);
+        if (round == 1) EXPECT_GT(rig.Count("Xover burst recieved"), 2u) << rig.Dump();
         if (round < 2)
             EXPECT_EQ(rig.Count("Compression on (COMPRESS DEFLATE)"), std::size_t(round));
         ASSERT_EQ(rig.QueueAll(), 2);

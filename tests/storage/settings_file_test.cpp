@@ -36,7 +36,7 @@ TEST(SettingsFileTest, OptionsRoundTripInOrderAndAnUnsavedPasswordIsDropped) {
         "chkAllowRestart=0\r\nchkAutodownload=0\r\nchkAutoExpire=0\r\nchkLogFile=1\r\n"
         "chkEnableLogging=1\r\ntogtsComplete=False\r\ntogtsText=False\r\n"
         "togtsUnknown=True\r\ntogtsIncomplete=False\r\nConnections=8\r\n"
-        "RequestsInFlight=4\r\nNewGroupHeaders=0\r\nchkCompress=0\r\n";
+        "RequestsInFlight=4\r\nNewGroupHeaders=0\r\nchkCompress=0\r\nXoverInFlight=3\r\n";
     dir.Write("QUILFN.INI", file);
     Settings s = ReadFrom(dir);
     EXPECT_EQ(Written(s), file);
@@ -91,6 +91,7 @@ TEST(SettingsFileTest, HandEditedValues) {
         {"RequestsInFlight=0", "RequestsInFlight=1"},
         {"RequestsInFlight=16", "RequestsInFlight=16"},
         {"NewGroupHeaders=-1", "NewGroupHeaders=250000"},
+        {"XoverInFlight=17", "XoverInFlight=1"},
     };
     TempDir dir;
     Settings before;

@@ -140,6 +140,8 @@ TEST_F(OptionsWindowTest, SlidersKeyboardEndsWriteTheSettingAndTheLabel) {
          "Restart connection if inactive more than 240 seconds"},
         {"sldXOVER", "lblXOVER", &storage::Settings::sldXOVER, 20, 2000, 1,
          "XOVER burst receive 20 headers at a time", "XOVER burst receive 2000 headers at a time"},
+        {"sldXoverInFlight", "lblXoverInFlight", &storage::Settings::XoverInFlight, 1, 16, 1,
+         "XOVER requests in flight: 1", "XOVER requests in flight: 16"},
     };
     ShowActive();
     for (const Case& c : cases) {
