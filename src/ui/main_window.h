@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <cstdint>
 #include <functional>
@@ -68,6 +69,7 @@ class MainWindow : public QMainWindow {
     void ShowTab(int tab);
     void RenderViewState();
     void RenderFilter();
+    bool RefreshHeaderList();
     void RenderToolbar();
     void RememberPlacement();
 
@@ -76,6 +78,9 @@ class MainWindow : public QMainWindow {
     QTimer* render_timer_;
     RowListModel* header_model_ = nullptr;
     RowListModel* batch_model_ = nullptr;
+    // When the header list was last brought up to date, and how long to leave it after that.
+    QElapsedTimer header_refreshed_;
+    qint64 header_refresh_wait_ms_ = 0;
 
     QLabel* lbl_cap_x_ = nullptr;
     QTabBar* tab_strip_ = nullptr;
