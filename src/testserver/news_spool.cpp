@@ -29,6 +29,12 @@ void NewsSpool::AddGroup(const std::string& name, std::int64_t next_number) {
     if (group.articles.empty()) group.next_number = std::max<std::int64_t>(next_number, 1);
 }
 
+void NewsSpool::AddMadeGroup(const std::string& name, std::int64_t count, OverviewMaker maker) {
+    Group& group = groups_[name];
+    group.made = count;
+    group.maker = std::move(maker);
+}
+
 std::string NewsSpool::RenderHead(const std::string& group, const TestArticle& article) const {
     std::string head;
     head += "Path: " + host_name_ + "!not-for-mail\r\n";
@@ -84,6 +90,7 @@ std::optional<NewsSpool::GroupSummary> NewsSpool::Summary(const std::string& nam
     auto it = groups_.find(name);
     if (it == groups_.end()) return std::nullopt;
     const Group& group = it->second;
+    if (group.maker) return GroupSummary{group.made, 1, group.made};
     if (group.articles.empty()) return GroupSummary{0, group.next_number, group.next_number - 1};
     return GroupSummary{std::int64_t(group.articles.size()), group.articles.begin()->first,
                         group.articles.rbegin()->first};
@@ -99,6 +106,11 @@ void NewsSpool::AppendOverview(const std::string& group, std::int64_t first, std
                                std::string& out) const {
     auto it = groups_.find(group);
     if (it == groups_.end() || first > last) return;
+    if (it->second.maker) {
+        for (std::int64_t n = std::max<std::int64_t>(first, 1); n <= std::min(last, it->second.made); ++n)
+            it->second.maker(n, out);
+        return;
+    }
     const auto& articles = it->second.articles;
     for (auto a = articles.lower_bound(first); a != articles.end() && a->first <= last; ++a) {
         out += a->second.overview;

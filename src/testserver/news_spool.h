@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -24,6 +25,11 @@ class NewsSpool {
 
     // An empty group reports first = next_number and last = next_number - 1.
     void AddGroup(const std::string& name, std::int64_t next_number = 1);
+    // Appends the overview line of article `number`, ending in CR LF.
+    using OverviewMaker = std::function<void(std::int64_t number, std::string& out)>;
+    // A group of articles 1..count whose overview lines are made as they are asked for, so
+    // that a group of tens of millions costs no memory; it has no bodies.
+    void AddMadeGroup(const std::string& name, std::int64_t count, OverviewMaker maker);
     // Adds the article (creating the group when needed) and returns its number.
     std::int64_t AddArticle(const std::string& group, TestArticle article);
     bool RemoveArticle(const std::string& group, std::int64_t number);
@@ -49,6 +55,8 @@ class NewsSpool {
     struct Group {
         std::map<std::int64_t, Stored> articles;
         std::int64_t next_number = 1;
+        std::int64_t made = 0;
+        OverviewMaker maker;
     };
 
     std::string host_name_;

@@ -160,4 +160,40 @@ void AddOverviewPostings(NewsSpool& spool, const std::string& group, std::int64_
     }
 }
 
+void AddMadeOverviewGroup(NewsSpool& spool, const std::string& group, std::int64_t articles) {
+    spool.AddMadeGroup(group, articles, [group](std::int64_t n, std::string& out) {
+        const std::int64_t block = (n - 1) / 40;
+        const int at = int((n - 1) % 40);
+        // A cheap scramble for names and posters that do not repeat in order.
+        const std::uint64_t mix = std::uint64_t(n) * 0x9E3779B97F4A7C15ull;
+        char line[512];
+        int size;
+        if (at < 20) {
+            size = std::snprintf(
+                line, sizeof line,
+                "%lld\t%016llx%08llx.bin yEnc (1/1)\tposter%03d <p%d@example.test>\t"
+                "Mon, 07 Dec 2026 %02d:%02d:%02d GMT\t<%lld.%llx@huge.example>\t\t%d\t%d\t"
+                "Xref: huge.example %s:%lld\r\n",
+                static_cast<long long>(n), static_cast<unsigned long long>(mix),
+                static_cast<unsigned long long>(mix >> 40), int(mix % 997), int(mix % 997),
+                int(block / 3600 % 24), int(block / 60 % 60), int(block % 60),
+                static_cast<long long>(n), static_cast<unsigned long long>(mix >> 24),
+                int(700000 + mix % 5000), 5400, group.c_str(), static_cast<long long>(n));
+        } else {
+            size = std::snprintf(
+                line, sizeof line,
+                "%lld\t[%lld/99] - \"holiday%lld.part%02lld.rar\" yEnc (%d/20)\tposter%03d "
+                "<p%d@example.test>\tMon, 07 Dec 2026 %02d:%02d:%02d GMT\t<%lld.%llx@huge.example>"
+                "\t\t%d\t%d\tXref: huge.example %s:%lld\r\n",
+                static_cast<long long>(n), static_cast<long long>(block % 99 + 1),
+                static_cast<long long>(block / 99), static_cast<long long>(block % 99 + 1),
+                at - 19, int(block % 997), int(block % 997), int(block / 3600 % 24),
+                int(block / 60 % 60), int(block % 60), static_cast<long long>(n),
+                static_cast<unsigned long long>(mix >> 24), 716800, 5500, group.c_str(),
+                static_cast<long long>(n));
+        }
+        if (size > 0) out.append(line, std::size_t(std::min<int>(size, sizeof line - 1)));
+    });
+}
+
 }  // namespace quillfin::testserver

@@ -14,6 +14,10 @@ namespace quillfin::testserver {
 void AddOverviewPostings(NewsSpool& spool, const std::string& group, std::int64_t articles,
                          int parts_per_posting = 20);
 
+// A group of `articles` overview lines made as they are sent: in every 40 articles, 20
+// single-part postings with names as obfuscated as today's, then one posting of 20 parts.
+void AddMadeOverviewGroup(NewsSpool& spool, const std::string& group, std::int64_t articles);
+
 // One posting of the demo data set.
 struct SamplePosting {
     enum class Encoding { kUuencode, kYenc, kText };
