@@ -324,7 +324,12 @@ void Application::ShowHelpWindow(const QUrl& url) {
 }
 
 std::vector<std::string> Application::ResourceFolders(const std::string& program_dir) {
-    return {program_dir, app::ExecutableDirectory()};
+    const std::string executable_dir = app::ExecutableDirectory();
+    std::vector<std::string> folders{program_dir, executable_dir};
+    if (auto installed = app::InstalledDataDirectory(executable_dir); !installed.empty()) {
+        folders.push_back(std::move(installed));
+    }
+    return folders;
 }
 
 void Application::CreateOptionsWindow() {
