@@ -36,6 +36,8 @@ struct Settings {
     int NewGroupHeaders = 250000;
     // The scan connection asks for compression (RFC 8054) when the server offers it.
     int chkCompress = 1;
+    // After a batch, par2 verifies each set whose files it filed and repairs what it can.
+    int chkPar2Repair = 1;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

@@ -90,6 +90,7 @@ constexpr OptionKey kExtraKeys[] = {
     Slider("RequestsInFlight", &Settings::RequestsInFlight, 1, 16),
     Slider("NewGroupHeaders", &Settings::NewGroupHeaders, 0, 2000000000),
     Flag("chkCompress", &Settings::chkCompress),
+    Flag("chkPar2Repair", &Settings::chkPar2Repair),
 };
 
 struct BoolKey {

@@ -46,6 +46,7 @@ Application::Application(std::string program_dir, common::Prompts* prompts)
         std::move(program_dir),
         app::Services{clock_, pump_, prompts_, *this, sounds_, tcp1_, timerbot1_, tcp2_,
                       timerbot2_, timer1_});
+    program_->par2.SetRunner(&par2_runner_);
     wait_ = std::make_unique<WaitWindow>(std::string(app::Program::kVersion).substr(1));
     SetUpTls();
 }
