@@ -42,6 +42,7 @@ Program::Program(std::string program_dir, Services services)
       download((connections.AttachSocket(2, &services.tcp2),
                 connections.AttachTimer(2, &services.timerbot2), connections),
                table, batch, decoder, services.clock),
+      par2(settings, log),
       watchdog(connections, services.clock, services.timer1),
       maintenance(table, views, settings, view, services.prompts, services.pump),
       viewer(connections),
@@ -63,7 +64,10 @@ Program::Program(std::string program_dir, Services services)
     batch.onRemovedByUser = [this](std::int32_t index) { decoder.Discard(index); };
     mp3_preview.SetBatchFiles(&decoder);
     // A batch that ends by itself leaves nothing for a countdown to restart.
-    download.onBatchDone = [this] { session.RestartIsDownload = false; };
+    download.onBatchDone = [this] {
+        session.RestartIsDownload = false;
+        par2.CheckFiled(decoder.TakeFiled());
+    };
     services_.timer1.SetInterval(0);
     services_.timer1.onTick = [this] { Timer1Tick(); };
     services_.timerbot1.onTick = [this] {
@@ -143,6 +147,7 @@ bool Program::Shutdown(bool ask) {
     // greeting or a late burst must neither start a scan nor change what is being written.
     exiting_ = true;
     services_.timer1.SetInterval(0);
+    par2.Stop();
     session.RestartPending = false;
     {
         nntp::ScanEngine::EventScope scope(scan);

@@ -10,6 +10,7 @@
 #include "common/prompts.h"
 #include "download/child_decoder_library.h"
 #include "download/download_engine.h"
+#include "download/par2_check.h"
 #include "download/posting_decoder.h"
 #include "download/uu_decoder_library.h"
 #include "headers/batch_queue.h"
@@ -153,6 +154,8 @@ class Program : private nntp::SessionCallouts {
     download::ChildDecoderLibrary decoder_library;
     download::PostingDecoder decoder;
     download::DownloadEngine download;
+    // par2 over the sets a batch filed; runs only once the UI gives it a runner.
+    download::Par2Check par2;
     nntp::Watchdog watchdog;
     headers::HeaderMaintenance maintenance;
     viewers::ArticleViewer viewer;

@@ -55,7 +55,11 @@ void Program::BatchStartCommand() {
 }
 
 void Program::BatchStopCommand() {
+    // Stop also ends a par2 check the last batch left running.
+    const bool checking = par2.Busy();
+    par2.Stop();
     if (session.DownloadBusy == 0) {
+        if (checking) return;
         services_.prompts.Message(
             "Use this button to stop the download process, there is not currently anything "
             "downloading.");

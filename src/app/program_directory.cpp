@@ -36,7 +36,10 @@ ProgramDirectoryChoice ChooseProgramDirectory(const std::string& executable_dir)
     if (const char* home = std::getenv("QUILLFIN_HOME"); home != nullptr && *home != '\0') {
         return Prepare(home);
     }
-    if (IsWritableDirectory(executable_dir)) return {executable_dir, ""};
+    // An installed program never writes beside itself, even where it could (run as root).
+    if (IsWritableDirectory(executable_dir) && InstalledDataDirectory(executable_dir).empty()) {
+        return {executable_dir, ""};
+    }
     std::string data_home;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg == '/') {
         data_home = xdg;
@@ -53,6 +56,14 @@ std::string ExecutableDirectory() {
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return std::filesystem::current_path(error).string();
     return exe.parent_path().string();
+}
+
+std::string InstalledDataDirectory(const std::string& executable_dir) {
+    const std::filesystem::path bin(executable_dir);
+    if (executable_dir.empty() || bin.filename() != "bin") return {};
+    const auto share = bin.parent_path() / "share" / "quillfin";
+    std::error_code error;
+    return std::filesystem::is_directory(share, error) ? share.string() : std::string();
 }
 
 InstanceLock::InstanceLock(const std::string& program_dir) {

@@ -300,6 +300,7 @@ bool PostingDecoder::Finish(std::int32_t index, bool ok, const std::string& deco
     if (ok && !entry.Parts.empty()) {
         journal_.Filed(KeyOf(entry.Parts.front()), decodedName);
         filed_[KeyOf(entry.Parts.front())] = decodedName;
+        filed_since_.push_back(decodedName);
     }
     if (!ok && settings_.chkSaveDecodes == 1) {
         for (const headers::PartRef& part : entry.Parts) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <set>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/event_pump.h"
 #include "download/decoder_library.h"
@@ -53,6 +55,8 @@ class PostingDecoder {
     std::string OutputFolder(const headers::HeaderEntry& entry);
 
     const PartFiles& Files() const { return files_; }
+    // The files filed since the last call, as full paths.
+    std::vector<std::string> TakeFiled() { return std::exchange(filed_since_, {}); }
 
     // What the batch already has of a part on disk, for a reader that would otherwise fetch
     // it again: the article as the decoder reads it, or decoded bytes (length bytes from
@@ -104,6 +108,7 @@ class PostingDecoder {
     std::set<DownloadJournal::Key> kept_for_user_;
     // Postings filed this run, by their first part: the file each became.
     std::map<DownloadJournal::Key, std::string> filed_;
+    std::vector<std::string> filed_since_;
 };
 
 }  // namespace quillfin::download

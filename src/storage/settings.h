@@ -39,6 +39,8 @@ struct Settings {
     // XOVER requests the scan keeps unanswered; 1 asks for the next burst only once the last
     // has been read.
     int XoverInFlight = 1;
+    // After a batch, par2 verifies each set whose files it filed and repairs what it can.
+    int chkPar2Repair = 1;
     bool togtsComplete = true;
     bool togtsText = true;
     bool togtsUnknown = true;

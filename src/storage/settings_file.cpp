@@ -91,6 +91,7 @@ constexpr OptionKey kExtraKeys[] = {
     Slider("NewGroupHeaders", &Settings::NewGroupHeaders, 0, 2000000000),
     Flag("chkCompress", &Settings::chkCompress),
     Slider("XoverInFlight", &Settings::XoverInFlight, 1, 16),
+    Flag("chkPar2Repair", &Settings::chkPar2Repair),
 };
 
 struct BoolKey {

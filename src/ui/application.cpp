@@ -46,6 +46,7 @@ Application::Application(std::string program_dir, common::Prompts* prompts)
         std::move(program_dir),
         app::Services{clock_, pump_, prompts_, *this, sounds_, tcp1_, timerbot1_, tcp2_,
                       timerbot2_, timer1_});
+    program_->par2.SetRunner(&par2_runner_);
     wait_ = std::make_unique<WaitWindow>(std::string(app::Program::kVersion).substr(1));
     SetUpTls();
 }
@@ -324,7 +325,12 @@ void Application::ShowHelpWindow(const QUrl& url) {
 }
 
 std::vector<std::string> Application::ResourceFolders(const std::string& program_dir) {
-    return {program_dir, app::ExecutableDirectory()};
+    const std::string executable_dir = app::ExecutableDirectory();
+    std::vector<std::string> folders{program_dir, executable_dir};
+    if (auto installed = app::InstalledDataDirectory(executable_dir); !installed.empty()) {
+        folders.push_back(std::move(installed));
+    }
+    return folders;
 }
 
 void Application::CreateOptionsWindow() {

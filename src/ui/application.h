@@ -10,6 +10,7 @@
 #include "app/program.h"
 #include "common/clock.h"
 #include "platform/qt_event_pump.h"
+#include "platform/qt_par2_runner.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_sound_player.h"
 #include "platform/qt_timer.h"
@@ -134,6 +135,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     platform::QtSocket tcp2_;
     platform::QtTimer timerbot2_;
     platform::QtTimer timer1_;
+    platform::QtPar2Runner par2_runner_;
     std::unique_ptr<app::Program> program_;
     // Windows go first: they hold references into the program.
     std::unique_ptr<WaitWindow> wait_;

@@ -191,6 +191,8 @@ QIcon AppIcon() {
     return icon;
 }
 
-QPixmap SplashPicture() { return Render(DrawEmblem, 96, 96); }
+QPixmap SplashPicture() { return EmblemPicture(96); }
+
+QPixmap EmblemPicture(int size) { return Render(DrawEmblem, size, 96); }
 
 }  // namespace quillfin::ui

@@ -15,5 +15,7 @@ QIcon GroupStateIcon(int number);
 QIcon AppIcon();
 // The picture of the splash and about windows (96 x 96).
 QPixmap SplashPicture();
+// The same picture at size x size, for the desktop's icon files.
+QPixmap EmblemPicture(int size);
 
 }  // namespace quillfin::ui

@@ -101,6 +101,9 @@ QWidget* OptionsWindow::BuildDownloadTab() {
     layout->addWidget(AddCheck(panel, "chkMakeSubDirs",
                                QStringLiteral("Create Sub-Folders for each Newsgroup"),
                                &storage::Settings::chkMakeSubDirs));
+    layout->addWidget(AddCheck(panel, "chkPar2Repair",
+                               QStringLiteral("Verify and Repair Sets with par2"),
+                               &storage::Settings::chkPar2Repair));
 
     auto* base = new QLabel(QStringLiteral("Base Download Path:"), panel);
     NameControl(base, "Label2", base->text());

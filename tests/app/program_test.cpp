@@ -354,6 +354,15 @@ TEST(ProgramDirectoryTest, OverrideExecutableFolderAndUserDataFolder) {
     const auto fallback = ChooseProgramDirectory(dir.File("not-a-folder"));
     EXPECT_EQ(fallback.path, dir.File("home/.local/share/quillfin"));
     EXPECT_TRUE(fallback.error.empty());
+    // An installed program (bin/ beside share/quillfin/) keeps its files in the user's data
+    // folder even where it may write to bin/, and finds its shared data there.
+    std::filesystem::create_directories(dir.File("usr/bin"));
+    EXPECT_EQ(ChooseProgramDirectory(dir.File("usr/bin")).path, dir.File("usr/bin"));
+    EXPECT_EQ(InstalledDataDirectory(dir.File("usr/bin")), "");
+    std::filesystem::create_directories(dir.File("usr/share/quillfin"));
+    EXPECT_EQ(ChooseProgramDirectory(dir.File("usr/bin")).path, fallback.path);
+    EXPECT_EQ(InstalledDataDirectory(dir.File("usr/bin")), dir.File("usr/share/quillfin"));
+    EXPECT_EQ(InstalledDataDirectory(dir.File("usr/share")), "");
     ::setenv("QUILLFIN_HOME", dir.File("not-a-folder/x").c_str(), 1);
     EXPECT_FALSE(ChooseProgramDirectory(dir.Path()).error.empty());
     ::unsetenv("QUILLFIN_HOME");

@@ -17,6 +17,7 @@
 
 #include "app/program.h"
 #include "platform/qt_event_pump.h"
+#include "platform/qt_par2_runner.h"
 #include "platform/qt_socket.h"
 #include "platform/qt_timer.h"
 #include "platform/raw_nntp_client.h"
@@ -83,6 +84,7 @@ struct ProgramRig {
         program = std::make_unique<app::Program>(
             dir.Path(), app::Services{clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2,
                                       timerbot2, timer1});
+        program->par2.SetRunner(&par2);
         auto& s = program->settings;
         s.News_Host = "127.0.0.1";
         s.News_Port = std::to_string(port);
@@ -179,6 +181,7 @@ struct ProgramRig {
     TlsSetup tls;
     QtSocket tcp1, tcp2;
     QtTimer timerbot1, timerbot2, timer1;
+    QtPar2Runner par2;
     std::unique_ptr<app::Program> program;
 };
 
@@ -222,12 +225,15 @@ class Inn2DownloadTest : public ::testing::Test {
         if (created) AsNews("ctlinnd -t 5 rmgroup " + group);
     }
 
-    // Random bytes, encoded by uuenview in parts of 1000 lines, posted in the given order of
-    // part numbers (1-based; empty: in order). Returns once a new reader sees every part.
+    // Random bytes (unless the upload has its own), encoded by uuenview in parts of 1000
+    // lines, posted in the given order of part numbers (1-based; empty: in order). Returns
+    // once a new reader sees every part.
     void Post(Upload& u, std::vector<std::size_t> order = {}) {
         std::mt19937 random(unsigned(std::hash<std::string>{}(stamp + u.name)));
-        u.bytes.resize(u.size);
-        for (char& c : u.bytes) c = char(random());
+        if (u.bytes.empty()) {
+            u.bytes.resize(u.size);
+            for (char& c : u.bytes) c = char(random());
+        }
         const std::string sub = "enc-" + u.name;
         files.Write(u.name, u.bytes);
         fs::create_directories(files.File(sub));
@@ -237,6 +243,7 @@ class Inn2DownloadTest : public ::testing::Test {
         std::set<std::string> names;
         for (const auto& entry : fs::directory_iterator(files.File(sub)))
             names.insert(entry.path().filename());
+        if (u.parts == 0) u.parts = names.size();
         ASSERT_EQ(names.size(), u.parts) << u.name;
         std::vector<std::string> parts;
         for (const auto& name : names) parts.push_back(files.Read(sub + "/" + name));
@@ -469,6 +476,53 @@ TEST_F(Inn2DownloadTest, APostingWithACancelledArticleIsDroppedAndTheRestStillLa
     EXPECT_EQ(rig.Count("Article Retrieved: "), std::size_t(3 + 2 + 2));
     EXPECT_EQ(rig.Count(" decode successful... "), 2u);
     EXPECT_EQ(rig.Count("200 server"), 2u) << "the batch goes on on the same connection";
+}
+
+// A set posted with its par2 files, one data file losing an article before the download: the
+// batch drops that posting, and par2 rebuilds it from the recovery volume.
+TEST_F(Inn2DownloadTest, Par2RebuildsAFileWhoseArticleWasCancelled) {
+    if (std::system("command -v par2 >/dev/null 2>&1") != 0)
+        QUILLFIN_SKIP_OR_FAIL("par2 is not installed (Debian package par2)");
+    const std::string set = "qf" + stamp + "-set";
+    std::vector<Upload> uploads = {
+        {.name = set + ".part1.rar", .kind = "-y", .size = 300000, .parts = 3},
+        {.name = set + ".part2.rar", .kind = "-u", .size = 100000, .parts = 3},
+        {.name = set + ".par2", .kind = "-y"},
+        {.name = set + ".vol00+32.par2", .kind = "-y"},
+    };
+    for (std::size_t i = 0; i < 2; ++i) Post(uploads[i]);
+    if (HasFatalFailure()) return;
+    // 10000-byte blocks: 32 recovery blocks rebuild the 30 of the first file.
+    const std::string command =
+        "cd '" + files.Path() + "' && par2 create -q -q -s10000 -c32 -n1 '" + uploads[2].name +
+        "' '" + uploads[0].name + "' '" + uploads[1].name + "' >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    for (std::size_t i = 2; i < 4; ++i) {
+        uploads[i].bytes = files.Read(uploads[i].name);
+        ASSERT_FALSE(uploads[i].bytes.empty()) << uploads[i].name;
+        Post(uploads[i]);
+    }
+    if (HasFatalFailure()) return;
+
+    ProgramRig rig(port, group);
+    ASSERT_TRUE(rig.Scan()) << rig.Dump();
+    ASSERT_EQ(rig.QueueAll(), 4);
+    const std::string article = rig.EntryWith(uploads[0].name)->Part(2).ArticleNumber;
+    ASSERT_EQ(AsNews("ctlinnd -t 5 cancel '" + uploads[0].messageIds[2] + "'"), 0);
+    ASSERT_TRUE(ServerShows([&] {
+        RawNntpClient reader;
+        return reader.Connect(port).starts_with("200") &&
+               reader.Command("GROUP " + group).starts_with("211") &&
+               reader.Command("ARTICLE " + article).starts_with("423");
+    }));
+    rig.program->BatchStartCommand();
+    ASSERT_TRUE(rig.BatchFinished()) << rig.Dump();
+    const std::string index = "par2 " + Folder(rig) + "/" + uploads[2].name + ": ";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rig.Logged(index); }, 60000)) << rig.Dump();
+    EXPECT_EQ(rig.Count(index), 1u);
+    EXPECT_TRUE(rig.Logged(index + "repaired")) << rig.Dump();
+    for (const Upload& u : uploads)
+        EXPECT_TRUE(ReadFile(Folder(rig) + "/" + u.name) == u.bytes) << u.name << rig.Dump();
 }
 
 TEST_F(Inn2DownloadTest, AStoppedBatchStartedAgainFetchesOnlyWhatIsMissing) {

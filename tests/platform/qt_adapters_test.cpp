@@ -3,8 +3,10 @@
 #include <QAbstractSocket>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <csignal>
 #include <numeric>
 
+#include "platform/qt_par2_runner.h"
 #include "platform/scan_rig.h"
 #include "testserver/nntp_test_server.h"
 
@@ -186,6 +188,44 @@ TEST(QtTimerTest, TicksUntilSetToZeroEvenFromItsOwnTick) {
     QTest::qWait(30);
     EXPECT_EQ(ticks, 3);
     EXPECT_EQ(timer.Interval(), 0);
+}
+
+// The runner, with a shell in par2's place: the child runs niced in the folder given, its
+// output and exit code come back, and Stop ends it without a callback.
+TEST(QtPar2RunnerTest, RunsNicedInTheFolderReportsItsEndAndStopKillsIt) {
+    const struct {
+        const char* program;
+        const char* script;
+        const char* output;
+        int code;
+    } cases[] = {
+        {"/bin/sh", "nice; pwd; exit 3", "19\n/tmp\n", 3},
+        {"/bin/sh", "kill -9 $$", "", -2},
+        {"/nonexistent/par2", "", "", -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        QtPar2Runner runner(c.program);
+        std::string output;
+        int code = 100;
+        runner.Start(
+            "/tmp", {"-c", c.script}, [&](std::string_view s) { output += s; },
+            [&](int end) { code = end; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return code != 100; }, 5000));
+        EXPECT_EQ(output, c.output);
+        EXPECT_EQ(code, c.code);
+    }
+    QtPar2Runner runner("/bin/sh");
+    std::string pid;
+    bool ended = false;
+    runner.Start(
+        "/tmp", {"-c", "echo $$; exec sleep 30"}, [&](std::string_view s) { pid += s; },
+        [&](int) { ended = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pid.ends_with('\n'); }, 5000));
+    runner.Stop();
+    EXPECT_NE(::kill(std::stoi(pid), 0), 0) << "the child is gone";
+    QTest::qWait(50);
+    EXPECT_FALSE(ended);
 }
 
 }  // namespace

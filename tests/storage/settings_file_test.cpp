@@ -36,7 +36,8 @@ TEST(SettingsFileTest, OptionsRoundTripInOrderAndAnUnsavedPasswordIsDropped) {
         "chkAllowRestart=0\r\nchkAutodownload=0\r\nchkAutoExpire=0\r\nchkLogFile=1\r\n"
         "chkEnableLogging=1\r\ntogtsComplete=False\r\ntogtsText=False\r\n"
         "togtsUnknown=True\r\ntogtsIncomplete=False\r\nConnections=8\r\n"
-        "RequestsInFlight=4\r\nNewGroupHeaders=0\r\nchkCompress=0\r\nXoverInFlight=3\r\n";
+        "RequestsInFlight=4\r\nNewGroupHeaders=0\r\nchkCompress=0\r\nXoverInFlight=3\r\n"
+        "chkPar2Repair=0\r\n";
     dir.Write("QUILFN.INI", file);
     Settings s = ReadFrom(dir);
     EXPECT_EQ(Written(s), file);
@@ -57,6 +58,7 @@ TEST(SettingsFileTest, AFileWithoutTheSecureKeyReadsAsOffAndKeepsItsLines) {
     EXPECT_EQ(s.chkSecure, 0);
     EXPECT_EQ(s.News_Port, "119");
     EXPECT_EQ(s.Connections + s.RequestsInFlight, 2);
+    EXPECT_EQ(s.chkPar2Repair, 1);
     s.chkSecure = 1;
     ASSERT_TRUE(SettingsFile(dir.Path()).WriteOptions(s));
     const std::string written = dir.Read("QUILFN.INI");

@@ -187,6 +187,7 @@ TEST_F(OptionsWindowTest, LoadingTakesTheSettingsAndBringsSlidersIntoRange) {
         {"chkAllowRestart", &storage::Settings::chkAllowRestart},
         {"chkSaveDecodes", &storage::Settings::chkSaveDecodes},
         {"chkMakeSubDirs", &storage::Settings::chkMakeSubDirs},
+        {"chkPar2Repair", &storage::Settings::chkPar2Repair},
         {"chkAutoExpire", &storage::Settings::chkAutoExpire},
         {"chkAutodownload", &storage::Settings::chkAutodownload},
         {"chkSFX", &storage::Settings::chkSFX},
