@@ -58,7 +58,10 @@ void MessageIdFetch::Start(std::vector<Article> articles, std::function<void(Res
     pool_->onHalt = [this](const std::string& text) {
         Finish(text.empty() ? "the server refused the request" : FirstLine(text));
     };
-    pool_->onLost = [this] { Finish("the connection to the server was lost"); };
+    pool_->onLost = [this] {
+        Finish(answered_ == 0 ? "the server could not be reached"
+                              : "the connection to the server was lost");
+    };
     if (settings_.News_Port.empty()) settings_.News_Port = "119";
     pool_->Start(1, kInFlight);
 }

@@ -542,7 +542,7 @@ TEST_F(Inn2DownloadTest, AnExportedNzbImportedElsewhereDownloadsTheSameFiles) {
         rig.program->ExportNzbCommand(false, [&](const nzb::NzbDocument&) { written = true; });
         ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.prompts.shown.empty(); }, 30000));
         EXPECT_EQ(rig.prompts.shown[0].text,
-                  "The NZB file was not written: the connection to the server was lost.");
+                  "The NZB file was not written: the server could not be reached.");
         EXPECT_FALSE(written);
     }
     for (std::size_t u = 0; u < 2; ++u)
