@@ -189,11 +189,12 @@ NzbDocument PostingsToDocument(const headers::HeaderTable& table,
                 file.groups.push_back(group);
         }
         file.segments.reserve(entry.Parts.size());
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            const std::size_t p = order[k];
-            const std::string id = p < message_ids[i].size() ? message_ids[i][p] : std::string();
+        for (const std::size_t p : order) {
+            // A part a scan added while the IDs were being fetched has none: left out.
+            if (p >= message_ids[i].size() || message_ids[i][p].empty()) continue;
+            const std::int64_t number = std::int64_t(file.segments.size()) + 1;
             file.segments.push_back(
-                {entry.Parts[p].Bytes, std::int64_t(k) + 1, WithoutBrackets(id)});
+                {entry.Parts[p].Bytes, number, WithoutBrackets(message_ids[i][p])});
         }
         document.files.push_back(std::move(file));
     }

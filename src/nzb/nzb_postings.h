@@ -11,8 +11,8 @@
 namespace quillfin::nzb {
 
 // The postings at indices, each part with the message-ID at the same place in message_ids
-// (with or without its angle brackets). Segments are numbered in the order of the parts'
-// subject markers; the file's subject is the first part's.
+// (with or without its angle brackets); a part without one is left out. Segments are numbered
+// in the order of the parts' subject markers; the file's subject is the first part's.
 NzbDocument PostingsToDocument(const headers::HeaderTable& table,
                                const std::vector<std::int32_t>& indices,
                                const std::vector<std::vector<std::string>>& message_ids);

@@ -89,6 +89,9 @@ TEST(NzbFile, ExportedPostingsReadBackAsTheSamePostingsAndTheSameXml) {
         imported.Replace(std::move(list));
         EXPECT_EQ(WriteNzb(nzb::PostingsToDocument(imported, {1, 2}, read_ids)), xml);
         EXPECT_EQ(imported.Entry(1).Part(3).Subject, "[1/2] - \"a.rar\" yEnc (3/3)");
+        // A part the scan added after the IDs were asked for is not written without one.
+        read_ids[0].pop_back();
+        EXPECT_EQ(nzb::PostingsToDocument(imported, {1}, read_ids).files[0].segments.size(), 2u);
     }
 }
 
