@@ -89,10 +89,11 @@ bool DownloadEngine::NextRequest(ConnectionPool::Request& request) {
             request.entry = index;
             request.part = i;
             request.group = part.Group.str();
-            if (headers::IsMessageId(part.ArticleNumber))
-                request.messageId = part.ArticleNumber;
+            const std::string article = part.ArticleNumber;
+            if (headers::IsMessageId(article))
+                request.messageId = article;
             else
-                request.number = common::WholeValue(part.ArticleNumber);
+                request.number = common::WholeValue(article);
             request.bytes = part.Bytes;
             in_flight_.insert(KeyOf(index, i));
             return true;

@@ -343,7 +343,8 @@ TEST(HeaderStore, ImportedPostingsKeepAFileOfTheirOwn) {
     const HeaderEntry scanned = Posting("scanned", "alt.a", 1, 20);
     HeaderEntry imported = Posting("imported", "alt.a", 2, 30);
     imported.InBatch = true;
-    for (PartRef& part : imported.Parts) part.ArticleNumber = "<p" + part.ArticleNumber + "@x>";
+    for (PartRef& part : imported.Parts)
+        part.ArticleNumber = "<p" + std::string(part.ArticleNumber) + "@x>";
     h.table.Replace({scanned});
     ASSERT_TRUE(h.store.SaveHeaders());
     const std::string alone = h.File();
@@ -356,7 +357,7 @@ TEST(HeaderStore, ImportedPostingsKeepAFileOfTheirOwn) {
     next.Load(h.File());
     EXPECT_TRUE(next.prompts.shown.empty());
     ASSERT_EQ(next.table.HeaderCount(), 2);
-    EXPECT_EQ(next.table.Entry(2).Part(2).ArticleNumber, "<p1002@x>");
+    EXPECT_EQ(std::string(next.table.Entry(2).Part(2).ArticleNumber), "<p1002@x>");
     EXPECT_EQ(next.batch.Rows().Count(), 1);
     next.table.Replace({scanned});
     ASSERT_TRUE(next.store.SaveHeaders());

@@ -78,7 +78,7 @@ TEST(NzbFile, ExportedPostingsReadBackAsTheSamePostingsAndTheSameXml) {
         for (const headers::HeaderEntry& e : postings) {
             read_ids.emplace_back();
             for (const headers::PartRef& part : e.Parts)
-                read_ids.back().push_back(part.ArticleNumber);
+                read_ids.back().push_back(std::string(part.ArticleNumber));
         }
         EXPECT_EQ(read_ids, (std::vector<std::vector<std::string>>{
                                 {"<a1@x>", "<a2&amp;@x>", "<a3@x>"}, {"<b\"1@x>"}}));
@@ -88,7 +88,7 @@ TEST(NzbFile, ExportedPostingsReadBackAsTheSamePostingsAndTheSameXml) {
         for (const headers::HeaderEntry& e : postings) list.push_back(e);
         imported.Replace(std::move(list));
         EXPECT_EQ(WriteNzb(nzb::PostingsToDocument(imported, {1, 2}, read_ids)), xml);
-        EXPECT_EQ(imported.Entry(1).Part(3).Subject, "[1/2] - \"a.rar\" yEnc (3/3)");
+        EXPECT_EQ(std::string(imported.Entry(1).Part(3).Subject), "[1/2] - \"a.rar\" yEnc (3/3)");
         // A part the scan added after the IDs were asked for is not written without one.
         read_ids[0].pop_back();
         EXPECT_EQ(nzb::PostingsToDocument(imported, {1}, read_ids).files[0].segments.size(), 2u);
