@@ -209,6 +209,33 @@ def yenc_seeds():
           b"..\r\n=yend size=3 crc32=00000000\r\n.\r\n")
 
 
+def nzb_seeds():
+    def segment(number, size=b"700", mid=None):
+        mid = mid or b"p" + str(number).encode() + b"@example.net"
+        return (b'<segment bytes="' + size + b'" number="' + str(number).encode() + b'">' + mid +
+                b"</segment>")
+
+    def nzb_file(segments, subject=b'[1/2] - &quot;a.rar&quot; yEnc (1/3)', groups=b"alt.binaries.x"):
+        return (b'<file poster="Jo &lt;jo@example.net&gt;" date="1796515200" subject="' + subject +
+                b'"><groups><group>' + groups + b"</group></groups><segments>" + segments +
+                b"</segments></file>")
+
+    def nzb(files, prolog=b""):
+        return (b'<?xml version="1.0" encoding="utf-8"?>\n' + prolog +
+                b'<nzb xmlns="http://www.newzbin.com/DTD/2003/nzb">' + files + b"</nzb>\n")
+
+    dtd = (b'<!DOCTYPE nzb PUBLIC "-//newzBin//DTD NZB 1.1//EN" '
+           b'"http://www.newzbin.com/DTD/nzb/nzb-1.1.dtd">\n')
+    good = nzb(nzb_file(segment(1) + segment(3) + segment(2)) +
+               nzb_file(segment(1, b"9"), b"b.nfo (1/1)"), dtd)
+    write("nzb_reader", "two_files.nzb", good)
+    import gzip
+    write("nzb_reader", "two_files.nzb.gz", gzip.compress(good, mtime=0))
+    write("nzb_reader", "entity", nzb(nzb_file(segment(1)), b'<!DOCTYPE nzb [<!ENTITY a "aa">]>'))
+    write("nzb_reader", "missing_segment", nzb(nzb_file(segment(1) + segment(3))))
+    write("nzb_reader", "bracketed_id", nzb(nzb_file(segment(1, mid=b"&lt;a@x&gt;"))))
+
+
 def main():
     overview_seeds()
     subject_seeds()
@@ -219,6 +246,7 @@ def main():
     host_list_seeds()
     decode_seeds()
     yenc_seeds()
+    nzb_seeds()
     return 0
 
 

@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
+#include <QMenu>
 #include <QRadioButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -227,6 +229,31 @@ int main(int argc, char** argv) {
     Shot(main, "batch");
     Click(main, "cmdBatchDownload");
     Wait("the batch", [&] {
+        main->Render();
+        return program.batch.Rows().Rows().empty() && !program.download.Decoding();
+    });
+
+    // NZB files: two postings exported (the server gives their message-IDs) and queued again.
+    const std::string nzb =
+        QDir(QString::fromLocal8Bit(argv[1])).filePath("demo.nzb").toStdString();
+    app.SetNzbFileChooser([&](bool) { return nzb; });
+    emit Find<QTabBar>(main, "TabStrip1")->tabBarClicked(0);
+    SelectHeaders(app, {QStringLiteral("sunset.bmp"), QStringLiteral("chord.wav")});
+    Click(main, "cmdExportNzb");
+    Wait("the export",
+         [&] { return !program.ExportingNzb() && QFileInfo::exists(QString::fromStdString(nzb)); });
+    emit Find<QTabBar>(main, "TabStrip1")->tabBarClicked(1);
+    Click(main, "cmdImportNzb");
+    Shot(main, "batch-nzb");
+    // The batch list's context menu, as a right click shows it.
+    QMenu menu;
+    menu.addActions(main->BatchList()->actions());
+    menu.popup(main->BatchList()->mapToGlobal(QPoint(80, 60)));
+    Shot(&menu, "menu-nzb");
+    menu.hide();
+    // Fetched by message-ID and filed again beside the first copies.
+    Click(main, "cmdBatchDownload");
+    Wait("the NZB batch", [&] {
         main->Render();
         return program.batch.Rows().Rows().empty() && !program.download.Decoding();
     });

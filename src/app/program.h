@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/event_pump.h"
@@ -31,6 +34,8 @@
 #include "nntp/sound_player.h"
 #include "nntp/watchdog.h"
 #include "nntp/windows.h"
+#include "nzb/message_id_fetch.h"
+#include "nzb/nzb_document.h"
 #include "storage/activity_log.h"
 #include "storage/group_list.h"
 #include "storage/settings.h"
@@ -129,6 +134,17 @@ class Program : private nntp::SessionCallouts {
     // The folder picker's OK.
     void SetDownloadFolder(const std::string& path);
 
+    // NZB files. Import queues a document read from name, whole or not at all (a message
+    // says why); true when it was queued.
+    bool ImportNzb(const nzb::NzbDocument& document, const std::string& name);
+    // Export: the selected postings of the header list (or of the batch list), once their
+    // message-IDs have come from the server; write gets the document. A failure is logged
+    // and shown, and write is not called.
+    void ExportNzbCommand(bool from_batch, std::function<void(const nzb::NzbDocument&)> write);
+    bool ExportingNzb() const { return nzb_fetch_ && nzb_fetch_->Running(); }
+    // The connections an export opens; without it, export reports that it cannot connect.
+    void SetNzbPlatform(download::ConnectionPool::Platform platform);
+
     const std::string& ProgramDir() const { return program_dir_; }
     std::string HelpFile() const;
 
@@ -178,6 +194,7 @@ class Program : private nntp::SessionCallouts {
     std::string program_dir_;
     Services services_;
     storage::SettingsFile settings_file_;
+    std::unique_ptr<nzb::MessageIdFetch> nzb_fetch_;
     bool exiting_ = false;
     // The exit was asked for while Save Headers let events run; it runs once that save ends.
     std::optional<bool> exit_after_save_;  // whether that exit asks

@@ -20,6 +20,15 @@ std::string FirstLine(const std::string& text) {
     return end == std::string::npos ? text : text.substr(0, end);
 }
 
+// The message-ID a "220"/"223" reply names; empty when it names none.
+std::string_view ReplyMessageId(std::string_view line) {
+    const std::size_t open = line.find('<');
+    if (open == std::string_view::npos) return {};
+    const std::size_t close = line.find('>', open);
+    return close == std::string_view::npos ? std::string_view()
+                                           : line.substr(open, close - open + 1);
+}
+
 }  // namespace
 
 ConnectionPool::ConnectionPool(Platform platform, storage::Settings& settings,
@@ -185,6 +194,10 @@ void ConnectionPool::FillSession(Session& s) {
         } else if (!wanted || !wanted(request)) {
             return;
         }
+        if (!request.messageId.empty()) {  // needs no group
+            Send(s, Sent::Article, "ARTICLE " + request.messageId, request);
+            continue;
+        }
         if (request.group != s.group) {
             // The articles after a GROUP wait for its "211": a refused group must not turn
             // them into "412" replies.
@@ -196,7 +209,10 @@ void ConnectionPool::FillSession(Session& s) {
             }
             continue;
         }
-        Send(s, Sent::Article, "ARTICLE " + common::Str(request.number), request);
+        if (request.stat)
+            Send(s, Sent::Article, "STAT " + common::Decimal(request.number), request);
+        else
+            Send(s, Sent::Article, "ARTICLE " + common::Str(request.number), request);
     }
 }
 
@@ -294,14 +310,27 @@ void ConnectionPool::Line(Session& s, const std::string& line) {
             }
             return;
         case Sent::Article:
+            if (code == "223" && front.request.stat) {
+                s.pending.pop_front();
+                s.delivered = true;
+                if (onArticle) onArticle(front.request, std::string(line));
+                if (s.phase == Phase::Ready) FillSession(s);
+                return;
+            }
             if (code == "220") {
                 // "220 n <id>": a server that skipped a reply would give us the next
-                // article as this one.
+                // article as this one. Asked for by message-ID, the number is the server's
+                // own (often 0) and the ID is what must match.
                 const std::int64_t got = common::WholeValue(line.substr(3));
-                if (got > 0 && got != front.request.number) {
-                    LogLine("Connection " + common::Decimal(s.number) + " is out of step: asked for " +
-                            common::Decimal(front.request.number) + ", got " +
-                            common::Decimal(got) + "; connecting again");
+                const std::string_view id = ReplyMessageId(line);
+                const bool by_id = !front.request.messageId.empty();
+                if (by_id ? !id.empty() && id != front.request.messageId
+                          : got > 0 && got != front.request.number) {
+                    LogLine(
+                        "Connection " + common::Decimal(s.number) + " is out of step: asked for " +
+                        (by_id ? front.request.messageId : common::Decimal(front.request.number)) +
+                        ", got " + (by_id ? std::string(id) : common::Decimal(got)) +
+                        "; connecting again");
                     Dropped(s, "out of step");
                     return;
                 }

@@ -35,6 +35,10 @@ class ConnectionPool {
         std::int32_t part = 0;
         std::string group;
         std::int64_t number = 0;
+        // Set for a part queued from an NZB file: "ARTICLE <id>", with no GROUP before it.
+        std::string messageId;
+        // STAT instead of ARTICLE: onArticle gets the "223" line with the message-ID.
+        bool stat = false;
         std::int32_t bytes = 0;
         common::TimePoint sent{};
         // Replies that neither gave the article nor said it is missing.

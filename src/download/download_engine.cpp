@@ -8,6 +8,7 @@
 
 #include "common/run_error.h"
 #include "common/text.h"
+#include "headers/message_id.h"
 
 namespace quillfin::download {
 
@@ -189,7 +190,10 @@ void DownloadEngine::FetchPart(std::int32_t index, std::int32_t part) {
     // (a long decode), and a line sent on a closed socket is lost without a word.
     const bool open = socket_ != nullptr && socket_->GetState() == nntp::Socket::kConnected;
     if (session_.DownloadState == 999 && open) {
-        if (download_group_ != current_part_group_) {
+        if (headers::IsMessageId(current_article_)) {  // found by ID: no GROUP needed
+            session_.DownloadState = 5;
+            SendArticle();
+        } else if (download_group_ != current_part_group_) {
             download_group_ = current_part_group_;
             if (!download_group_.empty()) connections_.SendLine(2, "GROUP " + download_group_);
         } else {
@@ -225,7 +229,8 @@ void DownloadEngine::OpenConnection() {
 }
 
 void DownloadEngine::SendArticle() {
-    current_article_number_ = common::WholeValue(current_article_);
+    const bool by_id = headers::IsMessageId(current_article_);
+    current_article_number_ = by_id ? 0 : common::WholeValue(current_article_);
     // The reply is read from the start of the buffer: nothing older may stay in it.
     session_.DownloadBuffer.clear();
     // Room for the article as the overview sizes it, so it is not copied as it grows; a size
@@ -234,11 +239,20 @@ void DownloadEngine::SendArticle() {
                                     4096);
     ResetReply();
     awaiting_article_ = true;
-    connections_.SendLine(2, "ARTICLE " + common::Str(current_article_number_));
+    connections_.SendLine(
+        2, "ARTICLE " + (by_id ? current_article_ : common::Str(current_article_number_)));
 }
 
 void DownloadEngine::SendDownloadGroup() {
     article_start_ = clock_.Now();
+    if (headers::IsMessageId(current_article_)) {
+        // Logged in for a part found by ID: straight to its ARTICLE, the group left as it is.
+        view_.cmdScanEnabled = false;
+        view_.Touch();
+        session_.DownloadState = 5;
+        SendArticle();
+        return;
+    }
     download_group_ = current_part_group_;
     view_.cmdScanEnabled = false;
     view_.Touch();

@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "download/download_engine.h"
+#include "headers/message_id.h"
 
 namespace quillfin::download {
 
@@ -88,7 +89,11 @@ bool DownloadEngine::NextRequest(ConnectionPool::Request& request) {
             request.entry = index;
             request.part = i;
             request.group = part.Group.str();
-            request.number = common::WholeValue(part.ArticleNumber);
+            const std::string article = part.ArticleNumber;
+            if (headers::IsMessageId(article))
+                request.messageId = article;
+            else
+                request.number = common::WholeValue(article);
             request.bytes = part.Bytes;
             in_flight_.insert(KeyOf(index, i));
             return true;

@@ -3,6 +3,7 @@
 
 #include "common/text.h"
 #include "download/download_engine.h"
+#include "headers/message_id.h"
 
 namespace quillfin::download {
 
@@ -88,7 +89,8 @@ void DownloadEngine::Dispatch(const std::string& code, const std::string& text,
     } else if (code == "202 ") {
         LogLine(text);
         SendDownloadGroup();
-    } else if (code == "423 ") {
+    } else if (code == "423 " || (code == "430 " && headers::IsMessageId(current_article_))) {
+        // "430": no article with the message-ID an NZB gave.
         SkipPosting();
     } else if (code == "211 ") {
         session_.DownloadState = 5;

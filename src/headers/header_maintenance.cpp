@@ -6,6 +6,7 @@
 
 #include "common/leading_integer.h"
 #include "common/text.h"
+#include "headers/message_id.h"
 
 namespace quillfin::headers {
 
@@ -49,7 +50,8 @@ void HeaderMaintenance::AutoExpire(const std::string& group, const std::string& 
     const std::int32_t count = table_.HeaderCount();
     for (std::int32_t i = 1; i <= count; ++i) {
         HeaderEntry& entry = table_.Entry(i);
-        if (entry.Expired || !(entry.Group == name)) continue;
+        // A posting from an NZB file has no numbers to expire by.
+        if (entry.Expired || !(entry.Group == name) || IsImportedPosting(entry)) continue;
         for (const PartRef& part : entry.Parts) {
             if (part.Group == name && common::LeadingInteger(part.ArticleNumber) < first) {
                 entry.Deleted = true;

@@ -14,6 +14,7 @@
 #include "common/text.h"
 #include "headers/header_file_reader.h"
 #include "headers/header_file_writer.h"
+#include "headers/message_id.h"
 #include "storage/program_files.h"
 
 namespace quillfin::headers {
@@ -125,6 +126,10 @@ HeaderStore::HeaderStore(HeaderTable& table, BatchQueue& batch, common::MainView
 
 std::string HeaderStore::FilePath() const { return storage::ProgramFile(program_dir_, kFileName); }
 
+std::string HeaderStore::ImportedFilePath() const {
+    return storage::ProgramFile(program_dir_, kImportedFileName);
+}
+
 std::string HeaderStore::DamagedCopyPath() const { return FilePath() + ".damaged"; }
 
 void HeaderStore::Report(const std::string& text) {
@@ -148,9 +153,9 @@ bool HeaderStore::SaveFailed(const std::string& text) {
     return false;
 }
 
-bool HeaderStore::DeleteFile() {
-    if (::unlink(FilePath().c_str()) == 0 || errno == ENOENT) return true;
-    return SaveFailed("cannot delete " + FilePath() + ": " + std::strerror(errno));
+bool HeaderStore::DeleteFile(const std::string& path) {
+    if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
+    return SaveFailed("cannot delete " + path + ": " + std::strerror(errno));
 }
 
 bool HeaderStore::FailSave(const std::string& reason) {
@@ -178,17 +183,31 @@ bool HeaderStore::SaveHeaders(bool show_failure) {
     };
 
     // Chosen up front, so the count line matches the records even when a command handled
-    // during a pause deletes or queues postings.
+    // during a pause deletes or queues postings. Postings from NZB files go to a file of their
+    // own: npending.dat keeps article numbers only.
     std::vector<std::int32_t> chosen;
+    std::vector<std::int32_t> imported;
     for (std::int32_t i = 1; i <= table_.HeaderCount(); ++i) {
         const HeaderEntry& entry = table_.Entry(i);
-        if (entry.InBatch || !entry.Deleted) chosen.push_back(i);
+        if (entry.InBatch || !entry.Deleted)
+            (IsImportedPosting(entry) ? imported : chosen).push_back(i);
     }
-    if (chosen.empty()) return finish(DeleteFile());  // an empty table is no file
+    if (chosen.empty() && imported.empty())  // an empty table is no file
+        return finish(DeleteFile(FilePath()) && DeleteFile(ImportedFilePath()));
+    std::int64_t parts = 0;
+    if (!WritePostings(FilePath(), kMagic, chosen, &parts) ||
+        !WritePostings(ImportedFilePath(), kImportedMagic, imported, &parts))
+        return finish(false);
+    LogSaved(parts, started);
+    return finish(true);
+}
 
-    HeaderFileWriter writer(FilePath());
-    if (!writer.Open()) return finish(FailSave(writer.Error()));
-    writer.WriteLine(kMagic);
+bool HeaderStore::WritePostings(const std::string& path, const char* magic,
+                                const std::vector<std::int32_t>& chosen, std::int64_t* parts) {
+    if (chosen.empty()) return DeleteFile(path);
+    HeaderFileWriter writer(path);
+    if (!writer.Open()) return FailSave(writer.Error());
+    writer.WriteLine(magic);
     writer.WriteNumberLine(std::int64_t(chosen.size()));
     wait_ = {true, "Saving Headers", {0, table_.HeaderCount()}, wait_.revision + 1};
 
@@ -196,7 +215,6 @@ bool HeaderStore::SaveHeaders(bool show_failure) {
     table_.HeadersChanged = false;
     const std::int64_t step = ProgressStep(table_.HeaderCount());
     std::int64_t since_progress = 0;
-    std::int64_t parts = 0;
     for (std::int32_t index : chosen) {
         if (writer.Failed()) break;
         const HeaderEntry& entry = table_.Entry(index);
@@ -214,7 +232,7 @@ bool HeaderStore::SaveHeaders(bool show_failure) {
                                                        : std::string_view(part.Group.str()));
             writer.WriteLine(part.Subject);
         }
-        parts += entry.PartCount();
+        *parts += entry.PartCount();
         if (++since_progress >= step) {
             since_progress = 0;
             wait_.progress.value = index;
@@ -222,9 +240,8 @@ bool HeaderStore::SaveHeaders(bool show_failure) {
             pump_.Pump();
         }
     }
-    if (!writer.Commit()) return finish(FailSave(writer.Error()));
-    LogSaved(parts, started);
-    return finish(true);
+    if (!writer.Commit()) return FailSave(writer.Error());
+    return true;
 }
 
 void HeaderStore::LogSaved(std::int64_t parts, common::TimePoint started) {
@@ -240,46 +257,90 @@ void HeaderStore::LogSaved(std::int64_t parts, common::TimePoint started) {
 }
 
 void HeaderStore::LoadHeaders() {
+    LoadResult result;
+    const bool scanned = LoadScanned(&result);
+    const bool imported = LoadImported(&result);
+    if (!scanned && !imported) return;
+    for (const HeaderEntry& entry : result.entries)
+        if (entry.InBatch) batch_.AddLoadedSize(entry.Size);
+    table_.Replace(std::move(result.entries));
+    view_.Touch();  // lblMCount shows the new HeadersRead
+    batch_.BuildBatchList();
+}
+
+bool HeaderStore::LoadScanned(LoadResult* result) {
     const std::string path = FilePath();
-    if (!storage::FileExists(path)) return;
+    if (!storage::FileExists(path)) return false;
     HeaderFileReader reader(path);
     std::string line;
     if (!reader.Open()) {
         Report("Saved headers could not be loaded: " + reader.Error());
-        return;
+        return false;
     }
     if (!reader.NextLine(&line) || line != kMagic) {
         if (reader.Failed() && !reader.LineTooLong()) {  // unreadable, not another version
             Report("Saved headers could not be loaded: " + reader.Error());
-            return;
+            return false;
         }
         reader.Close();
         prompts_.Message("Saved headers are old version, cannot be loaded (sorry).");
         ::unlink(path.c_str());
-        return;
+        return false;
     }
 
-    LoadResult result;
     std::int64_t announced = 0;
     table_.HeadersRead = 0;
     if (!reader.NextLine(&line)) {
-        result.problem = reader.Failed() ? reader.Error() : "it ends after line 1";
+        result->problem = reader.Failed() ? reader.Error() : "it ends after line 1";
     } else if (!ParseNumber(line, &announced)) {
-        result.problem = "line 2 is not a count of postings";
+        result->problem = "line 2 is not a count of postings";
     } else if (announced <= 0) {
-        result.problem = announced == 0 ? "it announces no postings"
-                                        : "it announces a negative count of postings";
+        result->problem = announced == 0 ? "it announces no postings"
+                                         : "it announces a negative count of postings";
     } else {
-        ReadPostings(reader, announced, &result);
+        ReadPostings(reader, announced, result);
     }
     reader.Close();
+    if (!result->problem.empty()) ReportDamage(*result, announced);
+    return true;
+}
 
-    for (const HeaderEntry& entry : result.entries)
-        if (entry.InBatch) batch_.AddLoadedSize(entry.Size);
-    if (!result.problem.empty()) ReportDamage(result, announced);
-    table_.Replace(std::move(result.entries));
-    view_.Touch();  // lblMCount shows the new HeadersRead
-    batch_.BuildBatchList();
+bool HeaderStore::LoadImported(LoadResult* result) {
+    const std::string path = ImportedFilePath();
+    if (!storage::FileExists(path)) return false;
+    HeaderFileReader reader(path);
+    std::string line;
+    LoadResult own;
+    std::int64_t announced = 0;
+    if (!reader.Open() || !reader.NextLine(&line)) {
+        own.problem = reader.Failed() ? reader.Error() : "it is empty";
+    } else if (line != kImportedMagic) {
+        own.problem = "line 1 is not " + std::string(kImportedMagic);
+    } else if (!reader.NextLine(&line) || !ParseNumber(line, &announced) || announced <= 0) {
+        own.problem = "line 2 is not a count of postings";
+    } else {
+        ReadPostings(reader, announced, &own);
+    }
+    reader.Close();
+    // Only postings fetched by message-ID: anything else would be asked for by a number
+    // that means nothing on the server.
+    std::int64_t kept = 0;
+    for (HeaderEntry& entry : own.entries) {
+        if (!IsImportedPosting(entry)) {
+            if (own.problem.empty()) own.problem = "a posting has no message-IDs";
+            continue;
+        }
+        result->entries.push_back(std::move(entry));
+        ++kept;
+    }
+    if (!own.problem.empty()) {
+        std::string text = "Saved NZB postings are damaged (" + own.problem +
+                           "):" + common::Str(kept) + " of" +
+                           common::Str(std::max<std::int64_t>(announced, 0)) + " postings loaded.";
+        if (KeepDamagedCopy(path)) text += " The file is kept as " + path + ".damaged.";
+        Report(text);
+    }
+    return true;
 }
 
 void HeaderStore::ReadPostings(HeaderFileReader& reader, std::int64_t announced,
@@ -325,16 +386,15 @@ void HeaderStore::ReportDamage(const LoadResult& result, std::int64_t announced)
     std::string text = "Saved headers are damaged (" + result.problem +
                        "):" + common::Str(std::int64_t(result.entries.size())) + " of" +
                        common::Str(std::max<std::int64_t>(announced, 0)) + " postings loaded.";
-    if (KeepDamagedCopy())
+    if (KeepDamagedCopy(FilePath()))
         text += " The file is kept as " + DamagedCopyPath() + ".";
     else
         text += " A copy of the file could not be kept.";
     Report(text);
 }
 
-bool HeaderStore::KeepDamagedCopy() {
-    const std::string path = FilePath();
-    const std::string aside = DamagedCopyPath();
+bool HeaderStore::KeepDamagedCopy(const std::string& path) {
+    const std::string aside = path + ".damaged";
     ::unlink(aside.c_str());
     // A second name for the same data: the next save renames a new file over npending.dat.
     if (::link(path.c_str(), aside.c_str()) == 0) return true;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "common/clock.h"
 #include "common/event_pump.h"
@@ -30,6 +31,9 @@ class HeaderStore {
   public:
     static constexpr const char* kFileName = "npending.dat";
     static constexpr const char* kMagic = "QFNHF06";
+    // Postings queued from NZB files, in npending.dat's record layout, fetched by message-ID.
+    static constexpr const char* kImportedFileName = "nzbpending.dat";
+    static constexpr const char* kImportedMagic = "QFNZB01";
 
     HeaderStore(HeaderTable& table, BatchQueue& batch, common::MainViewState& view,
                 storage::ActivityLog& log, common::Prompts& prompts, common::EventPump& pump,
@@ -52,17 +56,23 @@ class HeaderStore {
 
     const WaitWindowState& WaitWindow() const { return wait_; }
     std::string FilePath() const;
+    std::string ImportedFilePath() const;
     // Where a damaged file is kept before a save replaces it.
     std::string DamagedCopyPath() const;
 
   private:
     struct LoadResult;
 
-    bool DeleteFile();
+    bool DeleteFile(const std::string& path);
+    bool WritePostings(const std::string& path, const char* magic,
+                       const std::vector<std::int32_t>& chosen, std::int64_t* parts);
+    // Each true when its file was there to read, damaged or not.
+    bool LoadScanned(LoadResult* result);
+    bool LoadImported(LoadResult* result);
     bool FailSave(const std::string& reason);
     void ReadPostings(class HeaderFileReader& reader, std::int64_t announced, LoadResult* result);
     void ReportDamage(const LoadResult& result, std::int64_t announced);
-    bool KeepDamagedCopy();
+    bool KeepDamagedCopy(const std::string& path);
     void LogSaved(std::int64_t parts, common::TimePoint started);
     void Report(const std::string& text);
     bool SaveFailed(const std::string& text);

@@ -6,6 +6,7 @@
 #include "common/heap.h"
 #include "common/run_error.h"
 #include "common/text.h"
+#include "headers/message_id.h"
 #include "headers/subject_key.h"
 
 namespace quillfin::headers {
@@ -230,6 +231,13 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
     MarkUnshown(index);
 }
 
+std::int32_t HeaderTable::AddPosting(HeaderEntry entry) {
+    if (HeaderCount() == std::numeric_limits<std::int32_t>::max()) return 0;
+    entries_.push_back(std::move(entry));
+    MarkUnshown(HeaderCount());
+    return HeaderCount();
+}
+
 void HeaderTable::NoteAppended(std::int32_t index) {
     HeaderEntry& entry = Entry(index);
     if (auto filter = entry.PartCount() > filtered_part_count_ ? part_filters_.find(index)
@@ -271,7 +279,8 @@ void HeaderTable::Replace(EntryList entries) {
     part_filters_.clear();
     unshown_.clear();
     for (std::int32_t i = 1; i <= HeaderCount(); ++i) {
-        newest_by_key_.Assign(KeyIndex::Hash(Entry(i).Subject), i, entries_);
+        if (!IsImportedPosting(Entry(i)))
+            newest_by_key_.Assign(KeyIndex::Hash(Entry(i).Subject), i, entries_);
         if (Entry(i).PartCount() > indexed_part_count_) {
             auto lookup = std::make_unique<PartIndex>();
             for (std::int32_t p = 1; p <= Entry(i).PartCount(); ++p)

@@ -61,6 +61,10 @@ class HeaderTable {
                   std::string_view totalText, std::string_view bytes, std::string_view group,
                   std::string_view from, std::string_view date);
 
+    // Appends a posting made elsewhere (an NZB file) without indexing its key, so scanned
+    // articles never join it. Its index, or 0 when the table is full.
+    std::int32_t AddPosting(HeaderEntry entry);
+
     // Replaces the whole table (the header file's load); rebuilds the indexes.
     void Replace(EntryList entries);
 

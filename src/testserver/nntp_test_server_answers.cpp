@@ -78,7 +78,7 @@ NntpTestServer::Reply NntpTestServer::Answer(Session& session, const std::string
     }
     const bool reader_command = keyword == "GROUP" || keyword == "XOVER" || keyword == "OVER" ||
                                 keyword == "ARTICLE" || keyword == "BODY" || keyword == "HEAD" ||
-                                keyword == "LIST";
+                                keyword == "STAT" || keyword == "LIST";
     if (!reader_command) return {"500 What?\r\n"};
     if (options_.requireAuth && !session.authenticated) {
         return {"480 Authentication required\r\n"};
@@ -141,6 +141,8 @@ NntpTestServer::Reply NntpTestServer::AnswerArticle(const Session& session,
         article = spool_.Find(group, number);
         if (!article) return {"423 No article with that number\r\n"};
     }
+    if (keyword == "STAT")
+        return {"223 " + std::to_string(number) + " " + article->messageId + " status\r\n"};
     const char* code = keyword == "ARTICLE" ? "220" : keyword == "HEAD" ? "221" : "222";
     const char* what = keyword == "ARTICLE" ? "article" : keyword == "HEAD" ? "head" : "body";
     std::string reply = std::string(code) + " " + std::to_string(number) + " " +

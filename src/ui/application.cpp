@@ -101,13 +101,16 @@ void Application::SetUpTls() {
     tcp1_.SetTls(&tls_);
     tcp2_.SetTls(&tls_);
     // The connections of a batch over several connections share the same TLS rules.
-    program_->download.SetPoolPlatform(
-        {[this]() -> std::unique_ptr<nntp::Socket> {
-             auto socket = std::make_unique<platform::QtSocket>();
-             socket->SetTls(&tls_);
-             return socket;
-         },
-         []() -> std::unique_ptr<nntp::Timer> { return std::make_unique<platform::QtTimer>(); }});
+    const download::ConnectionPool::Platform pool_platform{
+        [this]() -> std::unique_ptr<nntp::Socket> {
+            auto socket = std::make_unique<platform::QtSocket>();
+            socket->SetTls(&tls_);
+            return socket;
+        },
+        []() -> std::unique_ptr<nntp::Timer> { return std::make_unique<platform::QtTimer>(); }};
+    program_->download.SetPoolPlatform(pool_platform);
+    // An NZB export asks for message-IDs over a connection made the same way.
+    program_->SetNzbPlatform(pool_platform);
     program_->certificates.ask = [this](const nntp::ServerCertificate& certificate,
                                         nntp::CertificateCheck::Answer answer) {
         AskAboutCertificate(certificate, std::move(answer));
@@ -222,6 +225,8 @@ void Application::CreateMainWindow() {
         find_window_->activateWindow();
     };
     actions.not_available = [this](const QString& caption) { NotAvailable(caption); };
+    actions.import_nzb = [this] { ImportNzbCommand(); };
+    actions.export_nzb = [this](bool from_batch) { ExportNzbCommand(from_batch); };
     main_ = std::make_unique<MainWindow>(program, std::move(actions));
     login_ = std::make_unique<LoginDialog>(
         program.settings,

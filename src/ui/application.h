@@ -80,6 +80,14 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     HelpWindow* Help() const { return help_window_.get(); }
     void ShowOptionsWindow();
     void ShowAbout();
+    // NZB files: read and queue one (the command line, Import NZB...); export the selection.
+    void ImportNzbFile(const std::string& path);
+    void ImportNzbCommand();
+    void ExportNzbCommand(bool from_batch);
+    // Picks the file to open (save false) or write; empty when the user cancels. Tests
+    // answer instead of the file dialog.
+    using NzbFileChooser = std::function<std::string(bool save)>;
+    void SetNzbFileChooser(NzbFileChooser chooser) { nzb_chooser_ = std::move(chooser); }
     // Test hook: EndProcess records instead of leaving the event loop.
     bool ended() const { return ended_; }
     void SetQuitOnEnd(bool quit) { quit_on_end_ = quit; }
@@ -153,6 +161,7 @@ class Application : public QObject, public app::ProgramWindows, public app::Star
     std::unique_ptr<HostGroupsWindow> host_groups_window_;
     std::unique_ptr<HelpWindow> help_window_;
     DesktopOpener desktop_opener_;
+    NzbFileChooser nzb_chooser_;
     std::vector<QPointer<CertificateDialog>> certificate_dialogs_;
     QTimer* wait_render_ = nullptr;
     std::unique_ptr<platform::TerminationSignals> signals_;

@@ -1,6 +1,8 @@
 // Quillfin: one instance per program directory, on a display.
 #include <QApplication>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QStringList>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,8 +44,16 @@ int main(int argc, char** argv) {
         QMessageBox::warning(nullptr, "Quillfin", QString::fromLocal8Bit(lock.Error()));
         return 1;
     }
+    // Files named on the command line (the desktop opens NZB files this way) are queued once
+    // the saved batch is loaded, their paths made absolute first: the start changes into the
+    // program folder.
+    QStringList nzb_files;
+    const QStringList arguments = QApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (!arguments[i].startsWith('-')) nzb_files << QFileInfo(arguments[i]).absoluteFilePath();
     quillfin::ui::Application quillfin(directory.path);
     quillfin.Start();
     quillfin.EndOnSignals();
+    for (const QString& file : nzb_files) quillfin.ImportNzbFile(file.toLocal8Bit().toStdString());
     return QApplication::exec();
 }

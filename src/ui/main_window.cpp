@@ -133,6 +133,24 @@ QPushButton* MainWindow::Button(const char* name, const QString& caption, const 
     return button;
 }
 
+void MainWindow::AddNzbMenu(QTreeView* list, bool from_batch) {
+    list->setContextMenuPolicy(Qt::ActionsContextMenu);
+    if (from_batch) {
+        auto* import = new QAction("Import NZB...", list);
+        import->setObjectName("mnuImportNzb");
+        connect(import, &QAction::triggered, this, [this] {
+            if (actions_.import_nzb) actions_.import_nzb();
+        });
+        list->addAction(import);
+    }
+    auto* export_nzb = new QAction("Export NZB...", list);
+    export_nzb->setObjectName(from_batch ? "mnuExportNzbBatch" : "mnuExportNzb");
+    connect(export_nzb, &QAction::triggered, this, [this, from_batch] {
+        if (actions_.export_nzb) actions_.export_nzb(from_batch);
+    });
+    list->addAction(export_nzb);
+}
+
 QWidget* MainWindow::BuildStatusStrip() {
     auto* strip = new QFrame;
     strip->setObjectName("picCap");
@@ -221,6 +239,7 @@ QWidget* MainWindow::BuildHeadersFrame() {
                                      {"Subject", "Parts", "MB", "From", "Date", "Newsgroup"}, this);
     header_model_->Attach(list_headers_);
     list_headers_->installEventFilter(this);
+    AddNzbMenu(list_headers_, false);
     layout->addWidget(list_headers_, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Button("cmdViewArt", "View Text", "View selected article as text"));
@@ -233,6 +252,8 @@ QWidget* MainWindow::BuildHeadersFrame() {
     buttons->addWidget(cmd_restore_);
     buttons->addWidget(Button("cmdSearchSelect", "Find",
                               "Find headers that match some text you are going to enter"));
+    buttons->addWidget(
+        Button("cmdExportNzb", "Export NZB...", "Write the selected posting(s) to an NZB file"));
     buttons->addStretch(1);
     cmd_save_headers_ = Button("cmdSaveHeaders", "Save Headers", "Save headers to disk");
     cmd_save_headers_->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
@@ -251,12 +272,17 @@ QWidget* MainWindow::BuildBatchFrame() {
     batch_model_ = new RowListModel(program_.batch.Rows(), {"Subject", "Parts", "MB"}, this);
     batch_model_->Attach(list_batch_);
     list_batch_->installEventFilter(this);
+    AddNzbMenu(list_batch_, true);
     body->addWidget(list_batch_, 1);
     auto* side = new QVBoxLayout;
     side->addWidget(Button("cmdUP", "Move &Up"));
     side->addWidget(Button("cmdDN", "Move D&own"));
     side->addWidget(Button("cmdDelete", "&Remove"));
     side->addWidget(Button("cmdViewPartsinBatch", "View Parts"));
+    side->addSpacing(12);
+    side->addWidget(Button("cmdImportNzb", "Import NZB...", "Queue the postings of an NZB file"));
+    side->addWidget(Button("cmdExportNzbBatch", "Export NZB...",
+                           "Write the selected batch posting(s) to an NZB file"));
     side->addStretch(1);
     body->addLayout(side);
     layout->addLayout(body, 1);

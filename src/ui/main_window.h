@@ -28,6 +28,10 @@ struct MainWindowActions {
     std::function<void()> show_options;
     std::function<void()> show_about;
     std::function<void()> show_find;
+    // NZB files: pick a file and queue it; export the selection of the header list (false)
+    // or of the batch list (true).
+    std::function<void()> import_nzb;
+    std::function<void(bool from_batch)> export_nzb;
     // Commands whose windows come later: shown as "not available yet".
     std::function<void(const QString& caption)> not_available;
 };
@@ -65,6 +69,8 @@ class MainWindow : public QMainWindow {
     QWidget* BuildBatchFrame();
     QWidget* BuildBottomRow();
     QPushButton* Button(const char* name, const QString& caption, const QString& tip = {});
+    // The NZB entries of a list's context menu.
+    void AddNzbMenu(QTreeView* list, bool from_batch);
     void ConnectCommands();
     void ShowTab(int tab);
     void RenderViewState();

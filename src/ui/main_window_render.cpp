@@ -78,6 +78,15 @@ void MainWindow::ConnectCommands() {
     on("cmdOptions", [this] {
         if (actions_.show_options) actions_.show_options();
     });
+    on("cmdImportNzb", [this] {
+        if (actions_.import_nzb) actions_.import_nzb();
+    });
+    on("cmdExportNzb", [this] {
+        if (actions_.export_nzb) actions_.export_nzb(false);
+    });
+    on("cmdExportNzbBatch", [this] {
+        if (actions_.export_nzb) actions_.export_nzb(true);
+    });
     on("cmdAbout", [this] {
         if (actions_.show_about) actions_.show_about();
     });

@@ -6,6 +6,7 @@
 
 #include "common/leading_integer.h"
 #include "common/text.h"
+#include "headers/message_id.h"
 
 namespace quillfin::viewers {
 
@@ -161,7 +162,10 @@ void ArticleViewer::Dispatch(const std::string& chunk) {
     } else if (code == "211 ") {
         GrCap(kDownloading);
         buffer_.Clear();
-        Send("BODY " + common::Str(common::LeadingInteger(choice_.article)));
+        // A part from an NZB file is known by its message-ID alone.
+        Send("BODY " + (headers::IsMessageId(choice_.article)
+                            ? choice_.article
+                            : common::Str(common::LeadingInteger(choice_.article))));
     } else if (code == "423 ") {
         connections_.Prompts().Message("bad article number");
     } else if (code == "480 ") {

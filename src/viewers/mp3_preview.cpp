@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "download/file_names.h"
 #include "download/part_files.h"
+#include "headers/message_id.h"
 
 namespace quillfin::viewers {
 
@@ -239,7 +240,9 @@ void Mp3Preview::Dispatch(const std::string& chunk) {
     } else if (code == "211 ") {
         GrCap(kDownloading);
         buffer_.Clear();
-        Send("ARTICLE " + common::Str(common::LeadingInteger(target_.article)));
+        Send("ARTICLE " + (headers::IsMessageId(target_.article)
+                               ? target_.article
+                               : common::Str(common::LeadingInteger(target_.article))));
     } else if (code == "423 ") {
         connections_.Prompts().Message("bad article number");
     } else if (code == "480 ") {

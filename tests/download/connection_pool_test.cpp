@@ -15,6 +15,7 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 class PooledBatchTest : public DownloadEngineFixture {
   protected:
@@ -197,6 +198,21 @@ TEST_F(PooledBatchTest, MissingArticleDropsItsPostingWhileTheOthersGoOn) {
     EXPECT_TRUE(Filed("b.bin"));
     EXPECT_THAT(TakeLogged(), Contains("Bad article number!  Skipping a.bin."));
     EXPECT_THAT(DownloadFolder(), ElementsAre("b.bin"));
+}
+
+// Parts from an NZB file are asked for by message-ID, with no GROUP; the "220" then carries
+// the server's own number, and the ID is what must match.
+TEST_F(PooledBatchTest, PartsKnownByMessageIdAreFetchedWithoutAGroup) {
+    settings.Connections = 1;
+    AddFilePosting("a.bin", {"<m1@x>", "<m2@x>"});
+    for (const std::string id : {"<m1@x>", "<m2@x>"})
+        replies[id] = "220 5 " + id + replies[id].substr(replies[id].find(" article"));
+    engine->DownloadStep();
+    GreetAll();
+    EXPECT_THAT(sockets[0]->sent, ElementsAre("ARTICLE <m1@x>", "ARTICLE <m2@x>"));
+    Serve();
+    EXPECT_TRUE(Filed("a.bin"));
+    EXPECT_THAT(TakeLogged(), Not(Contains(HasSubstr("out of step"))));
 }
 
 TEST_F(PooledBatchTest, StopInTheMiddleKeepsWhatArrivedAndFetchesOnlyTheRest) {

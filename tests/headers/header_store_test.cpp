@@ -336,5 +336,42 @@ TEST(HeaderStore, DamagedFilesLoadWhatPrecedesTheDamage) {
     }
 }
 
+// Postings from NZB files keep a file of their own: npending.dat stays what it would be
+// without them, and both load again.
+TEST(HeaderStore, ImportedPostingsKeepAFileOfTheirOwn) {
+    Harness h;
+    const HeaderEntry scanned = Posting("scanned", "alt.a", 1, 20);
+    HeaderEntry imported = Posting("imported", "alt.a", 2, 30);
+    imported.InBatch = true;
+    for (PartRef& part : imported.Parts)
+        part.ArticleNumber = "<p" + std::string(part.ArticleNumber) + "@x>";
+    h.table.Replace({scanned});
+    ASSERT_TRUE(h.store.SaveHeaders());
+    const std::string alone = h.File();
+    h.table.Replace({scanned, imported});
+    ASSERT_TRUE(h.store.SaveHeaders());
+    EXPECT_EQ(h.File(), alone);
+
+    Harness next;
+    next.dir.Write("nzbpending.dat", h.dir.Read("nzbpending.dat"));
+    next.Load(h.File());
+    EXPECT_TRUE(next.prompts.shown.empty());
+    ASSERT_EQ(next.table.HeaderCount(), 2);
+    EXPECT_EQ(std::string(next.table.Entry(2).Part(2).ArticleNumber), "<p1002@x>");
+    EXPECT_EQ(next.batch.Rows().Count(), 1);
+    next.table.Replace({scanned});
+    ASSERT_TRUE(next.store.SaveHeaders());
+    EXPECT_FALSE(next.dir.Exists("nzbpending.dat"));
+
+    // A record there that names article numbers is not asked for by them.
+    Harness damaged;
+    damaged.dir.Write("nzbpending.dat", Swap(Saved(" 1", kOne), "QFNHF06", "QFNZB01"));
+    damaged.store.LoadHeaders();
+    EXPECT_EQ(damaged.table.HeaderCount(), 0);
+    ASSERT_EQ(damaged.prompts.shown.size(), 1u);
+    EXPECT_EQ(damaged.prompts.shown[0].text.rfind("Saved NZB postings are damaged (a posting", 0),
+              0u);
+}
+
 }  // namespace
 }  // namespace quillfin::headers

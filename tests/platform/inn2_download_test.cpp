@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "app/program.h"
+#include "platform/nzb_reader.h"
+#include "platform/nzb_writer.h"
 #include "platform/qt_event_pump.h"
 #include "platform/qt_par2_runner.h"
 #include "platform/qt_socket.h"
@@ -96,15 +98,15 @@ struct ProgramRig {
         fs::create_directories(s.Download_Path);
         program->groups.AddGroup(group);
         program->views.FillGroupFilter();
-        program->download.SetPoolPlatform(
-            {[this]() -> std::unique_ptr<nntp::Socket> {
-                 auto socket = std::make_unique<platform::QtSocket>();
-                 socket->SetTls(&tls);
-                 return socket;
-             },
-             []() -> std::unique_ptr<nntp::Timer> {
-                 return std::make_unique<platform::QtTimer>();
-             }});
+        const download::ConnectionPool::Platform platform{
+            [this]() -> std::unique_ptr<nntp::Socket> {
+                auto socket = std::make_unique<platform::QtSocket>();
+                socket->SetTls(&tls);
+                return socket;
+            },
+            []() -> std::unique_ptr<nntp::Timer> { return std::make_unique<platform::QtTimer>(); }};
+        program->download.SetPoolPlatform(platform);
+        program->SetNzbPlatform(platform);  // as the executable wires it
     }
     ~ProgramRig() {
         program.reset();
@@ -562,6 +564,74 @@ TEST_F(Inn2DownloadTest, AStoppedBatchStartedAgainFetchesOnlyWhatIsMissing) {
     for (const std::string& subject : fetched)
         EXPECT_EQ(rig.Count("Article Retrieved: " + subject + " "), 1u) << subject;
     EXPECT_EQ(rig.Count("Article Retrieved: "), std::size_t(7 + 3));
+}
+
+// Postings exported from a scanned group carry the posted message-IDs; imported into a fresh
+// program folder, they are fetched by those IDs, on one connection and on four.
+TEST_F(Inn2DownloadTest, AnExportedNzbImportedElsewhereDownloadsTheSameFiles) {
+    std::vector<Upload> uploads = {
+        {.name = "qf" + stamp + "-nzb.bin", .kind = "-u", .size = 300000, .parts = 7},
+        {.name = "qf" + stamp + "-nzb.rar", .kind = "-y", .size = 400000, .parts = 4},
+        {.name = "qf" + stamp + "-left.nfo", .kind = "-u", .size = 3000, .parts = 1},
+    };
+    Post(uploads[0], {2, 1, 3, 7, 5, 4, 6});
+    Post(uploads[1], {4, 3, 2, 1});
+    Post(uploads[2]);
+    if (HasFatalFailure()) return;
+
+    std::string xml;
+    {
+        ProgramRig rig(port, group);
+        ASSERT_TRUE(rig.Scan()) << rig.Dump();
+        auto& rows = rig.program->views.Rows();
+        for (int i = 0; i < rows.Count(); ++i)
+            rows.Select(i, rig.program->table.Entry(rows.At(i).tag).Subject.find("-nzb.") !=
+                               std::string::npos);
+        ASSERT_EQ(rows.SelectedCount(), 2);
+        bool written = false;
+        rig.program->ExportNzbCommand(false, [&](const nzb::NzbDocument& document) {
+            xml = WriteNzb(document);
+            written = true;
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return written; }, 30000)) << rig.Dump();
+        EXPECT_TRUE(rig.prompts.shown.empty());
+        // A server that cannot be reached: a message, and nothing written.
+        written = false;
+        rig.program->settings.News_Port = "1";
+        rig.program->ExportNzbCommand(false, [&](const nzb::NzbDocument&) { written = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.prompts.shown.empty(); }, 30000));
+        EXPECT_EQ(rig.prompts.shown[0].text,
+                  "The NZB file was not written: the server could not be reached.");
+        EXPECT_FALSE(written);
+    }
+    for (std::size_t u = 0; u < 2; ++u)
+        for (std::size_t n = 1; n <= uploads[u].parts; ++n) {
+            const std::string& id = uploads[u].messageIds[n];
+            EXPECT_NE(xml.find("number=\"" + std::to_string(n) + "\">" +
+                               id.substr(1, id.size() - 2) + "</segment>"),
+                      std::string::npos)
+                << id << xml;
+        }
+
+    for (const int connections : {1, 4}) {
+        SCOPED_TRACE(std::to_string(connections) + " connections");
+        ProgramRig rig(port, group);
+        rig.program->settings.Connections = connections;
+        rig.program->settings.RequestsInFlight = connections;
+        rig.program->settings.chkMakeSubDirs = 1;
+        const NzbReadResult read = ReadNzb(xml);
+        ASSERT_EQ(read.error, "");
+        ASSERT_TRUE(rig.program->ImportNzb(read.document, "export.nzb"));
+        ASSERT_EQ(rig.program->batch.Rows().Count(), 2);
+        rig.program->BatchStartCommand();
+        ASSERT_TRUE(rig.BatchFinished()) << rig.Dump();
+        for (const Upload* u : {&uploads[0], &uploads[1]})
+            EXPECT_TRUE(ReadFile(Folder(rig) + "/" + u->name) == u->bytes) << u->name << rig.Dump();
+        EXPECT_EQ(FilesIn(Folder(rig)).size(), 2u);
+        EXPECT_EQ(rig.Count("Article Retrieved: "), std::size_t(7 + 4));
+        EXPECT_EQ(rig.Count("200 server"), std::size_t(connections)) << "greetings";
+        EXPECT_TRUE(rig.prompts.shown.empty());
+    }
 }
 
 }  // namespace

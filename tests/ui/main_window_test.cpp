@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAccessible>
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -223,6 +224,36 @@ TEST_F(MainWindowTest, ScanFromTheWindowThenFilterQueueSaveEndAndComeBack) {
     EXPECT_EQ(Program().groups.Count(), 2);
     EXPECT_EQ(Program().groups.At(2).lastRead, "30");
     EXPECT_EQ(Program().settings.News_Port, std::to_string(server_.Port()));
+}
+
+// Export NZB... from the header list writes the selection; Import NZB... from the batch list's
+// menu queues it, and a file that is no NZB is said so.
+TEST_F(MainWindowTest, NzbFilesGoOutFromTheHeaderListAndComeBackIntoTheBatch) {
+    StartProgram();
+    PrepareScan();
+    Program().SetDownloadFolder(dir_.Path() + "/");
+    Click("cmdScan");
+    int most_progress = 0;
+    ASSERT_TRUE(ScanAndWait(&most_progress)) << Program().log.StatusLine();
+    std::string chosen = dir_.File("two.nzb");
+    app_->SetNzbFileChooser([&](bool) { return chosen; });
+    Click("cmdExportNzbBatch");
+    ASSERT_EQ(prompts_.shown.size(), 1u);
+    EXPECT_EQ(prompts_.shown[0].text, "Nothing selected.");
+    SelectRows("ListView2", 0, 1);
+    Click("cmdExportNzb");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dir_.Exists("two.nzb"); }, 10000))
+        << Program().log.StatusLine();
+    Find<QAction>("mnuImportNzb")->trigger();
+    EXPECT_EQ(Rows("ListView3"), 2);
+    dir_.Write("bad.nzb", "<nzb><file");
+    chosen = dir_.File("bad.nzb");
+    Find<QAction>("mnuImportNzb")->trigger();
+    ASSERT_EQ(prompts_.shown.size(), 2u);
+    EXPECT_TRUE(prompts_.shown[1].text.starts_with(
+        "The NZB file bad.nzb cannot be read: it is not well-formed"))
+        << prompts_.shown[1].text;
+    EXPECT_EQ(Rows("ListView3"), 2);
 }
 
 TEST_F(MainWindowTest, TheSplashFollowsAHeaderLoad) {

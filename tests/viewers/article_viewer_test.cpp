@@ -105,6 +105,12 @@ INSTANTIATE_TEST_SUITE_P(Replies, ViewerExchangeTest, ::testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
+TEST_F(ArticleViewerTest, APartKnownByMessageIdIsAskedForByIt) {
+    Open("<p1@example.net>");
+    EXPECT_EQ(Say("200 ready\r\n"), Items("GROUP alt.test"));
+    EXPECT_EQ(Say("211 3 1 3 alt.test\r\n"), Items("BODY <p1@example.net>"));
+}
+
 TEST_F(ArticleViewerTest, ABodySplitAtEveryByteShowsOnlyOnceTheEndLineIsIn) {
     Open("17");
     Say("200 ready\r\n");
