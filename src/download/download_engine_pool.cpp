@@ -88,7 +88,7 @@ bool DownloadEngine::NextRequest(ConnectionPool::Request& request) {
             request.entry = index;
             request.part = i;
             request.group = part.Group.str();
-            request.number = common::WholeValue(part.ArticleNumber);
+            request.number = common::WholeValue(part.ArticleNumber.str());
             request.bytes = part.Bytes;
             in_flight_.insert(KeyOf(index, i));
             return true;

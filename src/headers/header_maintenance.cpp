@@ -28,6 +28,12 @@ int FindIcon(const HeaderEntry& entry) {
     return int(HeaderViews::ClassOf(entry));
 }
 
+std::int64_t LeadingNumber(const ArticleId& id) {
+    if (id.IsNumber()) return std::int64_t(id.Number());
+    char buffer[24];
+    return common::LeadingInteger(id.View(buffer));
+}
+
 }  // namespace
 
 HeaderMaintenance::HeaderMaintenance(HeaderTable& table, HeaderViews& views,
@@ -51,7 +57,7 @@ void HeaderMaintenance::AutoExpire(const std::string& group, const std::string& 
         HeaderEntry& entry = table_.Entry(i);
         if (entry.Expired || !(entry.Group == name)) continue;
         for (const PartRef& part : entry.Parts) {
-            if (part.Group == name && common::LeadingInteger(part.ArticleNumber) < first) {
+            if (part.Group == name && LeadingNumber(part.ArticleNumber) < first) {
                 entry.Deleted = true;
                 entry.Expired = true;
                 ++expired;
