@@ -126,7 +126,9 @@ HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subje
     const bool same_poster = entry.From == from;
     const bool has_slash = subject.find('/') != std::string_view::npos;
 
-    auto found = part_indexes_.find(index);
+    // Only postings past indexed_part_count_ parts have tables: skip the lookup below that.
+    auto found =
+        entry.PartCount() > indexed_part_count_ ? part_indexes_.find(index) : part_indexes_.end();
     if (found == part_indexes_.end()) {
         if (entry.PartCount() >= filtered_part_count_) {
             PartFilter& filter = part_filters_[index];
@@ -238,7 +240,8 @@ void HeaderTable::NoteAppended(std::int32_t index) {
                                                                : part_filters_.end();
         filter != part_filters_.end() && filter->second.covered == entry.PartCount() - 1)
         filter->second.Add(entry.Parts.back(), scratch_);
-    auto found = part_indexes_.find(index);
+    auto found =
+        entry.PartCount() > indexed_part_count_ ? part_indexes_.find(index) : part_indexes_.end();
     if (found != part_indexes_.end()) {
         found->second->Add(entry.Parts.back(), entry.PartCount());
         return;

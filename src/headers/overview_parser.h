@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -42,14 +43,21 @@ class OverviewParser {
 
   private:
     void LogError(const char* routine, int number, const std::string& description);
+    // The date column's text for a Date field; valid until the next call.
+    std::string_view DateOf(std::string_view field);
 
     HeaderTable& table_;
     common::EventPump& pump_;
     HeaderListUpdater* updater_ = nullptr;
-    // Consecutive records mostly share their day: remember the last date piece and its result.
-    std::string last_date_part_;
-    std::string last_date_;
-    bool last_date_recognised_ = false;
+    // Records fall on a few days, often interleaved: remember recent date pieces and their
+    // results rather than parse the date on every line.
+    struct DateSlot {
+        std::string part;
+        std::string formatted;
+        bool used = false;
+        bool recognised = false;
+    };
+    std::array<DateSlot, 16> dates_;
     std::int64_t lines_parsed_ = 0;
 };
 
