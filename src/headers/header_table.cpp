@@ -238,8 +238,14 @@ void HeaderTable::NoteAppended(std::int32_t index) {
     HeaderEntry& entry = Entry(index);
     if (auto filter = entry.PartCount() > filtered_part_count_ ? part_filters_.find(index)
                                                                : part_filters_.end();
-        filter != part_filters_.end() && filter->second.covered == entry.PartCount() - 1)
-        filter->second.Add(entry.Parts.back(), scratch_);
+        filter != part_filters_.end()) {
+        // A complete posting seldom gains parts: drop its filter (some 160 bytes) and let a
+        // later line rebuild it.
+        if (entry.PartCount() == entry.PartTotal)
+            part_filters_.erase(filter);
+        else if (filter->second.covered == entry.PartCount() - 1)
+            filter->second.Add(entry.Parts.back(), scratch_);
+    }
     auto found =
         entry.PartCount() > indexed_part_count_ ? part_indexes_.find(index) : part_indexes_.end();
     if (found != part_indexes_.end()) {
