@@ -57,7 +57,7 @@ class OverviewParser {
         bool used = false;
         bool recognised = false;
     };
-    std::array<DateSlot, 16> dates_;
+    std::array<DateSlot, 64> dates_;
     std::int64_t lines_parsed_ = 0;
 };
 
