@@ -91,16 +91,18 @@ void OverviewParser::parse_xoverdata(std::string_view XoverBuffer) {
 }
 
 std::string_view OverviewParser::DateOf(std::string_view field) {
-    const std::string_view part = OverviewDatePart(field);
-    DateSlot& slot = dates_[std::hash<std::string_view>{}(part) % dates_.size()];
-    if (!slot.used || slot.part != part) {
-        auto recognised = common::RecogniseDate(part);
-        slot.part.assign(part);
-        slot.used = true;
-        slot.recognised = recognised.has_value();
-        if (recognised) slot.formatted = common::FormatMonthDayYear(*recognised);
+    const std::string_view piece = OverviewDatePart(field);
+    auto found = dates_.find(piece);
+    if (found == dates_.end()) {
+        if (dates_.size() >= kMaxDates) dates_.clear();
+        DateResult result;
+        if (auto recognised = common::RecogniseDate(piece)) {
+            result.formatted = common::FormatMonthDayYear(*recognised);
+            result.recognised = true;
+        }
+        found = dates_.emplace(std::string(piece), std::move(result)).first;
     }
-    return slot.recognised ? std::string_view(slot.formatted) : field;
+    return found->second.recognised ? std::string_view(found->second.formatted) : field;
 }
 
 void OverviewParser::xover_proccess(std::string_view line) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <array>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/event_pump.h"
 #include "headers/header_file_reader.h"
@@ -49,15 +49,21 @@ class OverviewParser {
     HeaderTable& table_;
     common::EventPump& pump_;
     HeaderListUpdater* updater_ = nullptr;
-    // Records fall on a few days, often interleaved: remember recent date pieces and their
+    // Records fall on a few days, often interleaved: remember the date pieces seen and their
     // results rather than parse the date on every line.
-    struct DateSlot {
-        std::string part;
+    struct DateResult {
         std::string formatted;
-        bool used = false;
         bool recognised = false;
     };
-    std::array<DateSlot, 64> dates_;
+    struct PieceHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view piece) const {
+            return std::hash<std::string_view>{}(piece);
+        }
+    };
+    // Past this many pieces (hostile or odd dates) the memory starts again.
+    static constexpr std::size_t kMaxDates = 1024;
+    std::unordered_map<std::string, DateResult, PieceHash, std::equal_to<>> dates_;
     std::int64_t lines_parsed_ = 0;
 };
 
