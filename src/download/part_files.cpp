@@ -31,7 +31,7 @@ std::string PartFiles::ArticleText(std::string_view reply) {
 
 std::string PartFiles::Write(const headers::PartRef& part, const std::string& folder,
                              std::string_view reply) {
-    std::string name = SafeName(part.ArticleNumber);
+    std::string name = SafeName(part.ArticleNumber.str());
     if (name.empty()) name = "article";
     const std::string text = ArticleText(reply);
     // Another file may appear between choosing the name and creating it: try the next one.

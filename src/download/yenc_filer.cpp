@@ -30,11 +30,11 @@ std::string Hex(std::uint32_t value) {
 // when its posting fails, since the article itself was never stored.
 std::string EncodePart(const headers::PartRef& ref, const YencHeader& h, std::string_view data,
                        std::uint32_t crc) {
-    std::string out = "Subject: " + ref.Subject + "\r\n\r\n=ybegin part=" + std::to_string(h.part) +
-                      " total=" + std::to_string(h.total) +
-                      " line=128 size=" + std::to_string(h.size) + " name=" + h.name +
-                      "\r\n=ypart begin=" + std::to_string(h.begin) +
-                      " end=" + std::to_string(h.end) + "\r\n";
+    std::string out =
+        "Subject: " + ref.Subject.str() + "\r\n\r\n=ybegin part=" + std::to_string(h.part) +
+        " total=" + std::to_string(h.total) + " line=128 size=" + std::to_string(h.size) +
+        " name=" + h.name + "\r\n=ypart begin=" + std::to_string(h.begin) +
+        " end=" + std::to_string(h.end) + "\r\n";
     int column = 0;
     for (unsigned char c : data) {
         const auto e = static_cast<unsigned char>(c + 42);
@@ -82,7 +82,7 @@ bool YencFiler::Store(const headers::HeaderEntry& entry, const headers::PartRef&
     const Key key = KeyOf(entry.Parts.front());
     auto found = postings_.find(key);
     if (found == postings_.end()) {
-        std::string name = SafeName(entry.Parts.front().ArticleNumber);
+        std::string name = SafeName(entry.Parts.front().ArticleNumber.str());
         if (name.empty()) name = "article";
         std::string path;
         for (int tries = 0; tries < kMaxTries && path.empty(); ++tries) {

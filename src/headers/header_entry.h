@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "common/segmented_list.h"
+#include "headers/article_id.h"
 #include "headers/group_name.h"
+#include "headers/part_subject.h"
+#include "headers/shared_text.h"
 
 namespace quillfin::headers {
 
@@ -44,8 +47,8 @@ class ArticleBody {
 
 // One article of a posting.
 struct PartRef {
-    std::string ArticleNumber;  // as received; valid within Group
-    std::string Subject;        // the article's full subject, trimmed
+    ArticleId ArticleNumber;  // as received; valid within Group
+    PartSubject Subject;      // the article's full subject, trimmed
     GroupName Group;
     ArticleBody Body;  // the whole ARTICLE reply once fetched
     // Last, so the two share one word: a table holds millions of parts.
@@ -57,16 +60,16 @@ struct PartRef {
 struct HeaderEntry {
     std::string Subject;  // the join key
     std::vector<PartRef> Parts;
-    std::string Date;
+    SharedText Date;
     GroupName Group;
-    std::int32_t PartTotal = 0;
+    SharedText From;
     // 64 bits: postings of several gigabytes are common.
     std::int64_t Size = 0;
+    std::int32_t PartTotal = 0;
     bool InBatch = false;
     bool Unshown = false;
     bool Deleted = false;
     bool Expired = false;
-    std::string From;
 
     std::int32_t PartCount() const { return std::int32_t(Parts.size()); }
     // Parts are 1-based, as the rest of the program counts them.

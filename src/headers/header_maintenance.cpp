@@ -29,6 +29,12 @@ int FindIcon(const HeaderEntry& entry) {
     return int(HeaderViews::ClassOf(entry));
 }
 
+std::int64_t LeadingNumber(const ArticleId& id) {
+    if (id.IsNumber()) return std::int64_t(id.Number());
+    char buffer[24];
+    return common::LeadingInteger(id.View(buffer));
+}
+
 }  // namespace
 
 HeaderMaintenance::HeaderMaintenance(HeaderTable& table, HeaderViews& views,
@@ -53,7 +59,7 @@ void HeaderMaintenance::AutoExpire(const std::string& group, const std::string& 
         // A posting from an NZB file has no numbers to expire by.
         if (entry.Expired || !(entry.Group == name) || IsImportedPosting(entry)) continue;
         for (const PartRef& part : entry.Parts) {
-            if (part.Group == name && common::LeadingInteger(part.ArticleNumber) < first) {
+            if (part.Group == name && LeadingNumber(part.ArticleNumber) < first) {
                 entry.Deleted = true;
                 entry.Expired = true;
                 ++expired;

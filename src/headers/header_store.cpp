@@ -59,7 +59,11 @@ class PostingReader {
         std::string line;
         if (!Next(&entry->Subject) || !Next(&line)) return Outcome::kNothing;
         entry->Group = line;
-        if (!Next(&entry->Date) || !Next(&entry->From) || !Next(&line)) return Outcome::kNothing;
+        if (!Next(&line)) return Outcome::kNothing;
+        entry->Date = line;
+        if (!Next(&line)) return Outcome::kNothing;
+        entry->From = line;
+        if (!Next(&line)) return Outcome::kNothing;
         std::optional<bool> in_batch = common::ParseBoolean(common::TrimView(line));
         if (!in_batch) return Bad("is neither True nor False");
         entry->InBatch = *in_batch;
@@ -71,6 +75,7 @@ class PostingReader {
         // Each part takes at least four bytes, so a bogus count cannot reserve much.
         entry->Parts.reserve(std::size_t(std::min<std::int64_t>(count, reader_.BytesLeft() / 4)));
         std::string group;
+        std::string number;
         for (std::int32_t p = 1; p <= count; ++p) {
             PartRef part;
             bool whole = Next(&line);
@@ -78,8 +83,11 @@ class PostingReader {
                 Bad("is not a byte count");
                 whole = false;
             }
-            whole = whole && Next(&part.ArticleNumber) && Next(&group) && Next(&part.Subject);
+            whole = whole && Next(&number) && Next(&group) && Next(&line);
             if (!whole) return entry->Parts.empty() ? Outcome::kNothing : Outcome::kPartial;
+            part.ArticleNumber = number;
+            part.Subject = entry->Parts.empty() ? PartSubject(line)
+                                                : PartSubject(line, entry->Parts.front().Subject);
             part.Group = group.empty() ? entry->Group : GroupName(group);
             entry->Size += part.Bytes;
             entry->Parts.push_back(std::move(part));
@@ -215,22 +223,25 @@ bool HeaderStore::WritePostings(const std::string& path, const char* magic,
     table_.HeadersChanged = false;
     const std::int64_t step = ProgressStep(table_.HeaderCount());
     std::int64_t since_progress = 0;
+    char number[24];
+    std::string subject;
     for (std::int32_t index : chosen) {
         if (writer.Failed()) break;
         const HeaderEntry& entry = table_.Entry(index);
         writer.WriteLine(entry.Subject);
         writer.WriteLine(entry.Group.str());
-        writer.WriteLine(entry.Date);
-        writer.WriteLine(entry.From);
+        writer.WriteLine(entry.Date.str());
+        writer.WriteLine(entry.From.str());
         writer.WriteLine(entry.InBatch ? "True" : "False");
         writer.WriteNumberLine(entry.PartTotal);
         writer.WriteNumberLine(entry.PartCount());
         for (const PartRef& part : entry.Parts) {
             writer.WriteNumberLine(part.Bytes);
-            writer.WriteLine(part.ArticleNumber);
+            writer.WriteLine(part.ArticleNumber.View(number));
             writer.WriteLine(part.Group == entry.Group ? std::string_view()
                                                        : std::string_view(part.Group.str()));
-            writer.WriteLine(part.Subject);
+            part.Subject.CopyTo(subject);
+            writer.WriteLine(subject);
         }
         *parts += entry.PartCount();
         if (++since_progress >= step) {

@@ -33,15 +33,6 @@ std::int64_t AddBytes(std::int64_t size, std::int64_t bytes) {
                      : std::numeric_limits<std::int64_t>::max();
 }
 
-// Subjects of one posting's parts usually differ only near their end ("(07/50)"), so compare
-// from the back.
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = a.size(); i > 0; --i)
-        if (a[i - 1] != b[i - 1]) return false;
-    return true;
-}
-
 }  // namespace
 
 struct HeaderTable::PartIndex {
@@ -50,12 +41,12 @@ struct HeaderTable::PartIndex {
         GroupName first_group;
         bool mixed_groups = false;
     };
-    TextMap<std::int32_t> first_article;
+    std::unordered_map<ArticleId, std::int32_t, ArticleIdHash> first_article;
     TextMap<SubjectInfo> subjects;
 
     void Add(const PartRef& part, std::int32_t position) {
         first_article.try_emplace(part.ArticleNumber, position);
-        auto [it, inserted] = subjects.try_emplace(part.Subject);
+        auto [it, inserted] = subjects.try_emplace(part.Subject.str());
         if (inserted) {
             it->second.first = position;
             it->second.first_group = part.Group;
@@ -73,18 +64,26 @@ std::pair<std::size_t, std::uint64_t> SubjectBit(std::string_view subject) {
     return {(hash >> 6) & 15, std::uint64_t(1) << (hash & 63)};
 }
 
+// Equal article numbers give equal values; the filter needs no more.
+double ArticleValue(const ArticleId& id) {
+    if (id.IsNumber() && id.Number() < (std::uint64_t(1) << 53)) return double(id.Number());
+    char buffer[24];
+    return common::NumericValue(id.View(buffer));
+}
+
 }  // namespace
 
-void HeaderTable::PartFilter::Add(const PartRef& part) {
-    const auto [word, bit] = SubjectBit(part.Subject);
+void HeaderTable::PartFilter::Add(const PartRef& part, std::string& scratch) {
+    part.Subject.CopyTo(scratch);
+    const auto [word, bit] = SubjectBit(scratch);
     subject_bits[word] |= bit;
-    highest_article = std::max(highest_article, common::NumericValue(part.ArticleNumber));
+    highest_article = std::max(highest_article, ArticleValue(part.ArticleNumber));
     ++covered;
 }
 
 bool HeaderTable::PartFilter::MayMatch(std::string_view subject,
-                                       std::string_view articleNumber) const {
-    if (common::NumericValue(articleNumber) <= highest_article) return true;
+                                       const ArticleId& articleNumber) const {
+    if (ArticleValue(articleNumber) <= highest_article) return true;
     const auto [word, bit] = SubjectBit(subject);
     return (subject_bits[word] & bit) != 0;
 }
@@ -122,27 +121,29 @@ void HeaderTable::add_articleheader(std::string_view from, std::string_view subj
 }
 
 HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subject,
-                                      std::string_view articleNumber, std::string_view group,
+                                      const ArticleId& articleNumber, std::string_view group,
                                       std::string_view from) {
     HeaderEntry& entry = Entry(index);
     const bool same_poster = entry.From == from;
     const bool has_slash = subject.find('/') != std::string_view::npos;
 
-    auto found = part_indexes_.find(index);
+    // Only postings past indexed_part_count_ parts have tables: skip the lookup below that.
+    auto found =
+        entry.PartCount() > indexed_part_count_ ? part_indexes_.find(index) : part_indexes_.end();
     if (found == part_indexes_.end()) {
         if (entry.PartCount() >= filtered_part_count_) {
             PartFilter& filter = part_filters_[index];
             if (filter.covered != entry.PartCount()) {
                 // New, or the parts changed outside the join.
                 filter = PartFilter();
-                for (const PartRef& part : entry.Parts) filter.Add(part);
+                for (const PartRef& part : entry.Parts) filter.Add(part, scratch_);
             }
             if (!filter.MayMatch(subject, articleNumber)) return Join::kAppend;
         }
         // Walk the parts in order; the first part that settles the question wins.
         for (const PartRef& part : entry.Parts) {
             if (part.ArticleNumber == articleNumber) return Join::kDrop;
-            if (!SameText(part.Subject, subject)) continue;
+            if (!(part.Subject == subject)) continue;
             if (part.Group != group) return Join::kDrop;
             if (!same_poster) return Join::kNewEntry;
             if (has_slash) return Join::kDrop;
@@ -171,11 +172,12 @@ HeaderTable::Join HeaderTable::Decide(std::int32_t index, std::string_view subje
     return Join::kAppend;
 }
 
-PartRef HeaderTable::MakePart(std::string_view subject, std::string_view articleNumber,
-                              std::string_view bytes, std::string_view group) {
+PartRef HeaderTable::MakePart(std::string_view subject, ArticleId articleNumber,
+                              std::string_view bytes, std::string_view group,
+                              const PartSubject* like) {
     PartRef part;
-    part.ArticleNumber = std::string(articleNumber);
-    part.Subject = std::string(subject);
+    part.ArticleNumber = std::move(articleNumber);
+    part.Subject = like != nullptr ? PartSubject(subject, *like) : PartSubject(subject);
     part.Group = group;
     try {
         part.Bytes = ConvertBytes(bytes);
@@ -191,8 +193,9 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
                            std::string_view date) {
     std::string_view trimmed_key = common::TrimView(key);
     const std::size_t key_hash = KeyIndex::Hash(trimmed_key);
+    ArticleId id(articleNumber);
     if (std::int32_t index = newest_by_key_.Find(trimmed_key, key_hash, entries_); index != 0) {
-        Join join = Decide(index, subject, articleNumber, group, from);
+        Join join = Decide(index, subject, id, group, from);
         if (join == Join::kDrop) return;
         if (join == Join::kAppend) {
             HeaderEntry& entry = Entry(index);
@@ -200,7 +203,8 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
             // at once (up to a bound) rather than growing the array part by part.
             if (entry.Parts.size() == 1 && entry.PartTotal > 1)
                 entry.Parts.reserve(std::size_t(std::min(entry.PartTotal, 64)));
-            entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
+            entry.Parts.push_back(
+                MakePart(subject, std::move(id), bytes, group, &entry.Parts.front().Subject));
             entry.Size = AddBytes(entry.Size, common::WholeValue(bytes));
             NoteAppended(index);
             MarkUnshown(index);
@@ -213,9 +217,9 @@ void HeaderTable::maketree(std::string_view key, std::string_view subject,
     }
     HeaderEntry entry;
     entry.Subject = std::string(trimmed_key);
-    entry.Parts.push_back(MakePart(subject, articleNumber, bytes, group));
-    entry.From = std::string(from);
-    entry.Date = std::string(date);
+    entry.Parts.push_back(MakePart(subject, std::move(id), bytes, group, nullptr));
+    entry.From = from;
+    entry.Date = date;
     std::int64_t total = common::WholeValue(totalText);
     if (total > std::numeric_limits<std::int32_t>::max() ||
         total < std::numeric_limits<std::int32_t>::min()) {
@@ -242,9 +246,16 @@ void HeaderTable::NoteAppended(std::int32_t index) {
     HeaderEntry& entry = Entry(index);
     if (auto filter = entry.PartCount() > filtered_part_count_ ? part_filters_.find(index)
                                                                : part_filters_.end();
-        filter != part_filters_.end() && filter->second.covered == entry.PartCount() - 1)
-        filter->second.Add(entry.Parts.back());
-    auto found = part_indexes_.find(index);
+        filter != part_filters_.end()) {
+        // A complete posting seldom gains parts: drop its filter (some 160 bytes) and let a
+        // later line rebuild it.
+        if (entry.PartCount() == entry.PartTotal)
+            part_filters_.erase(filter);
+        else if (filter->second.covered == entry.PartCount() - 1)
+            filter->second.Add(entry.Parts.back(), scratch_);
+    }
+    auto found =
+        entry.PartCount() > indexed_part_count_ ? part_indexes_.find(index) : part_indexes_.end();
     if (found != part_indexes_.end()) {
         found->second->Add(entry.Parts.back(), entry.PartCount());
         return;

@@ -92,15 +92,16 @@ class HeaderTable {
         double highest_article = -1;
         std::int32_t covered = 0;  // parts added; the posting's own count if up to date
 
-        void Add(const PartRef& part);
-        bool MayMatch(std::string_view subject, std::string_view articleNumber) const;
+        void Add(const PartRef& part, std::string& scratch);
+        bool MayMatch(std::string_view subject, const ArticleId& articleNumber) const;
     };
     enum class Join { kAppend, kDrop, kNewEntry };
 
-    Join Decide(std::int32_t index, std::string_view subject, std::string_view articleNumber,
+    Join Decide(std::int32_t index, std::string_view subject, const ArticleId& articleNumber,
                 std::string_view group, std::string_view from);
-    PartRef MakePart(std::string_view subject, std::string_view articleNumber,
-                     std::string_view bytes, std::string_view group);
+    // like: a part of the same posting, whose subject text the new part may share.
+    PartRef MakePart(std::string_view subject, ArticleId articleNumber, std::string_view bytes,
+                     std::string_view group, const PartSubject* like);
     void NoteAppended(std::int32_t index);
     void MarkUnshown(std::int32_t index);
     void LogError(const char* routine, int number, const std::string& description);
@@ -116,7 +117,8 @@ class HeaderTable {
     std::unordered_map<std::int32_t, std::unique_ptr<PartIndex>> part_indexes_;
     std::unordered_map<std::int32_t, PartFilter> part_filters_;
     std::vector<std::int32_t> unshown_;
-    SubjectKey parsed_;  // reused for every record
+    SubjectKey parsed_;    // reused for every record
+    std::string scratch_;  // a part's subject, hashed for a filter
 };
 
 }  // namespace quillfin::headers

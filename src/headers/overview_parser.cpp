@@ -90,6 +90,21 @@ void OverviewParser::parse_xoverdata(std::string_view XoverBuffer) {
     if (hooks != nullptr) hooks->AfterBurst();
 }
 
+std::string_view OverviewParser::DateOf(std::string_view field) {
+    const std::string_view piece = OverviewDatePart(field);
+    auto found = dates_.find(piece);
+    if (found == dates_.end()) {
+        if (dates_.size() >= kMaxDates) dates_.clear();
+        DateResult result;
+        if (auto recognised = common::RecogniseDate(piece)) {
+            result.formatted = common::FormatMonthDayYear(*recognised);
+            result.recognised = true;
+        }
+        found = dates_.emplace(std::string(piece), std::move(result)).first;
+    }
+    return found->second.recognised ? std::string_view(found->second.formatted) : field;
+}
+
 void OverviewParser::xover_proccess(std::string_view line) {
     if (line.find('\t') == std::string_view::npos) return;
     ++lines_parsed_;
@@ -117,16 +132,7 @@ void OverviewParser::xover_proccess(std::string_view line) {
                     LogError("xover_proccess", e.number, e.what());
             }
         }
-        if (i == 3) {
-            std::string_view part = OverviewDatePart(fields[3]);
-            if (part != last_date_part_) {
-                auto recognised = common::RecogniseDate(part);
-                last_date_part_ = std::string(part);
-                last_date_recognised_ = recognised.has_value();
-                if (recognised) last_date_ = common::FormatMonthDayYear(*recognised);
-            }
-            date = last_date_recognised_ ? std::string_view(last_date_) : fields[3];
-        }
+        if (i == 3) date = DateOf(fields[3]);
     }
     table_.add_articleheader(from, fields[1], fields[0], fields[7], fields[6], date, fields[4]);
 }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "common/event_pump.h"
 #include "headers/header_file_reader.h"
@@ -42,14 +43,27 @@ class OverviewParser {
 
   private:
     void LogError(const char* routine, int number, const std::string& description);
+    // The date column's text for a Date field; valid until the next call.
+    std::string_view DateOf(std::string_view field);
 
     HeaderTable& table_;
     common::EventPump& pump_;
     HeaderListUpdater* updater_ = nullptr;
-    // Consecutive records mostly share their day: remember the last date piece and its result.
-    std::string last_date_part_;
-    std::string last_date_;
-    bool last_date_recognised_ = false;
+    // Records fall on a few days, often interleaved: remember the date pieces seen and their
+    // results rather than parse the date on every line.
+    struct DateResult {
+        std::string formatted;
+        bool recognised = false;
+    };
+    struct PieceHash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view piece) const {
+            return std::hash<std::string_view>{}(piece);
+        }
+    };
+    // Past this many pieces (hostile or odd dates) the memory starts again.
+    static constexpr std::size_t kMaxDates = 1024;
+    std::unordered_map<std::string, DateResult, PieceHash, std::equal_to<>> dates_;
     std::int64_t lines_parsed_ = 0;
 };
 

@@ -15,7 +15,7 @@ void PartsList::ViewParts(std::int32_t index) {
     const HeaderEntry& entry = table_.Entry(index);
     rows_.clear();
     visible_ = true;
-    const std::string from = ReducedFrom(entry.From);
+    const std::string from = ReducedFrom(entry.From.str());
     rows_.reserve(entry.Parts.size());
     for (const PartRef& part : entry.Parts) {
         rows_.push_back({part.ArticleNumber, common::FormatNumber(part.Bytes / 1000.0, "000.0"),

@@ -74,6 +74,19 @@ std::string_view BaseOf(std::string_view work, char close) {
     return work.substr(0, blank + 1);
 }
 
+// The total as seven or more digits. Plain digits, nearly every total, are padded directly.
+void AppendTotal(std::string_view total, std::string& key) {
+    std::size_t first = 0;
+    while (first + 1 < total.size() && total[first] == '0') ++first;
+    const std::string_view digits = total.substr(first);
+    if (digits.size() <= 15 && total.find_first_not_of("0123456789") == npos) {
+        if (digits.size() < 7) key.append(7 - digits.size(), '0');
+        key.append(digits);
+        return;
+    }
+    key += common::FormatNumber(double(common::WholeValue(total)), "0000000");
+}
+
 }  // namespace
 
 void ParseSubjectKey(std::string_view subject, SubjectKey& out) {
@@ -113,7 +126,7 @@ void ParseSubjectKey(std::string_view subject, SubjectKey& out) {
     }
     if (!out.total.empty()) {
         out.key += " [xx/";
-        out.key += common::FormatNumber(double(common::WholeValue(out.total)), "0000000");
+        AppendTotal(out.total, out.key);
         out.key += ']';
     }
 }

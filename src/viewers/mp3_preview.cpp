@@ -72,7 +72,7 @@ std::int32_t Mp3Preview::ChooseFirstPart(const headers::HeaderEntry& entry) {
         std::int32_t chosen = 0;
         for (std::int32_t i = 1; i <= entry.PartCount(); ++i) {
             const headers::PartRef& part = entry.Part(i);
-            if (part.Bytes > 10 && HasMarker(part.Subject, marker)) chosen = i;
+            if (part.Bytes > 10 && HasMarker(part.Subject.str(), marker)) chosen = i;
         }
         if (chosen != 0) return chosen;
     }

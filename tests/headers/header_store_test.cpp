@@ -262,13 +262,31 @@ TEST(HeaderStore, WhatAScanStoresAlwaysLoadsAgain) {
     const std::string huge(2 * HeaderFileReader::kMaxLine + 1, 'x');
     parser.xover_proccess("1\t" + huge + " (1/1)\tp\t" + huge + "\t<m>\t\t9\t1\t");
     parser.xover_proccess("2\tlater (1/1)\tp\td\t<n>\t\t9\t1\t");
+    // Numbers that are not plain 63-bit decimals, and subjects that differ from the first
+    // part's in length or in more than a few bytes.
+    const std::pair<std::string, std::string> parts[] = {
+        {"007", "v (9/10)"},
+        {"7", "v (10/10)"},
+        {"9223372036854775807", "v (1/10) and a much longer tail"},
+        {"9223372036854775808", "v (2/10)"},
+        {"<m@x>", "v (3/10)"},
+    };
+    for (const auto& [number, subject] : parts)
+        parser.xover_proccess(number + "\t" + subject + "\tp\td\t<m>\t\t9\t1\t");
     h.table.HeadersChanged = true;
     ASSERT_TRUE(h.store.SaveHeaders());
     Harness next;
     next.Load(h.File());
     EXPECT_TRUE(next.prompts.shown.empty());
-    ASSERT_EQ(next.table.HeaderCount(), 2);
+    ASSERT_EQ(next.table.HeaderCount(), 3);
     EXPECT_EQ(next.table.Entry(2).Subject, "later [xx/0000001]");
+    for (const HeaderTable* table : {&h.table, &next.table}) {
+        ASSERT_EQ(table->Entry(3).PartCount(), 5);
+        for (int i = 1; i <= 5; ++i) {
+            EXPECT_EQ(table->Entry(3).Part(i).ArticleNumber.str(), parts[i - 1].first);
+            EXPECT_EQ(table->Entry(3).Part(i).Subject.str(), parts[i - 1].second);
+        }
+    }
 }
 
 // Postings as they appear in a file; the second is queued and 3900 bytes.

@@ -21,7 +21,7 @@ TEST_F(HeaderTableTest, JoinsThePartsOfOnePosting) {
     EXPECT_EQ(e.PartCount(), 2);
     EXPECT_EQ(e.PartTotal, 2);
     EXPECT_EQ(e.Size, 4100);
-    EXPECT_EQ(e.Part(2).ArticleNumber + " " + e.Part(2).Subject, "102 a.jpg (2/2)");
+    EXPECT_EQ(e.Part(2).ArticleNumber.str() + " " + e.Part(2).Subject.str(), "102 a.jpg (2/2)");
     // One stored name for all parts of a group, not a copy each.
     EXPECT_EQ(&e.Part(1).Group.str(), &e.Part(2).Group.str());
     EXPECT_TRUE(e.Unshown);

@@ -27,6 +27,12 @@ TEST(ParseSubjectKey, FindsTheMarkerAndTheTotal) {
         {"[Pics] beach [2/10]", "[Pics] beach [xx/0000010]", "10"},
         // The lowest digit wins, not the leftmost marker.
         {"a (5/9) b (1/3)", "a (5/9) b [xx/0000003]", "3"},
+        // Totals padded to seven digits whatever zeros or sign they are written with.
+        {"a (1/0)", "a [xx/0000000]", "0"},
+        {"a [1/00000000000000000123]", "a [xx/0000123]", "00000000000000000123"},
+        {"a [1/12345678]", "a [xx/12345678]", "12345678"},
+        {"a [1/999999999999999]", "a [xx/999999999999999]", "999999999999999"},
+        {"a (1/+5)", "a [xx/0000005]", "+5"},
         // A repeated marker is accepted without the window test.
         {"abcdefgh 2) 2) 2) tail", "abcdefgh 2) 2) 2)", ""},
         {"", " ", ""},
