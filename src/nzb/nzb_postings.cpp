@@ -168,8 +168,8 @@ NzbDocument PostingsToDocument(const headers::HeaderTable& table,
     for (std::size_t i = 0; i < indices.size(); ++i) {
         const headers::HeaderEntry& entry = table.Entry(indices[i]);
         NzbFile file;
-        file.poster = Printable(entry.From);
-        file.date = UnixTimeOfDate(entry.Date);
+        file.poster = Printable(entry.From.str());
+        file.date = UnixTimeOfDate(entry.Date.str());
         // Segments follow the parts' own numbers, which a scan does not keep in order.
         std::vector<std::size_t> order(entry.Parts.size());
         std::vector<std::int64_t> numbers(entry.Parts.size());
