@@ -16,9 +16,7 @@
 #include <string>
 
 #include "app/program.h"
-#include "platform/qt_event_pump.h"
-#include "platform/qt_socket.h"
-#include "platform/qt_timer.h"
+#include "bench_program.h"
 #include "quiet_program.h"
 #include "testserver/nntp_test_server.h"
 #include "testserver/sample_data.h"
@@ -160,15 +158,8 @@ int main(int argc, char** argv) {
     std::printf("one group of %ld parts made as sent, sldXOVER 2000\n", parts);
     const std::string dir = MakeFolder("qf-huge");
     {
-        common::SystemClock clock;
-        platform::QtEventPump pump;
-        SilentPrompts prompts;
-        NoWindows windows;
-        NoSounds sounds;
-        platform::QtSocket tcp1, tcp2;
-        platform::QtTimer timerbot1, timerbot2, timer1;
-        app::Program program(
-            dir, {clock, pump, prompts, windows, sounds, tcp1, timerbot1, tcp2, timerbot2, timer1});
+        BenchProgram headless(dir);
+        app::Program& program = headless.program;
         Prepare(program, server.Port());
         program.groups.AddGroup(kGroup);
         const double before = ResidentMegabytes();
